@@ -1,0 +1,41 @@
+// TCP connections with bounded waits, the clock and the system's randomness:
+// the query's only contact with the operating system. socket_posix.cpp and
+// socket_win32.cpp implement it.
+#ifndef KESTRIN_NET_SOCKET_H_
+#define KESTRIN_NET_SOCKET_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "net/status.h"
+
+namespace net {
+
+struct Connection {
+  intptr_t handle = -1;
+};
+
+/// Milliseconds from a monotonic clock.
+uint64_t MonotonicMs();
+
+/// Resolves `host` (a DNS name or an IPv4/IPv6 literal, UTF-8) with the
+/// system resolver and connects to `port` on each address in turn, giving
+/// each attempt at most `connect_ms` and stopping at `deadline_ms`
+/// (MonotonicMs time). The first connection that succeeds wins.
+Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
+                  uint64_t deadline_ms, Connection* out);
+/// Sends all `size` bytes, waiting at most `timeout_ms`.
+Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout_ms);
+/// Receives exactly `size` bytes, waiting at most `timeout_ms` in all.
+Status ReceiveExact(Connection* c, uint8_t* data, size_t size, uint32_t timeout_ms);
+/// Closes the connection (idempotent).
+void CloseConnection(Connection* c);
+
+/// Fills `out` from the operating system's random source.
+bool FillRandom(uint8_t* out, size_t size);
+
+}  // namespace net
+
+#endif  // KESTRIN_NET_SOCKET_H_

@@ -1,0 +1,55 @@
+// What went wrong in a query, carried as a number from the layer that saw it
+// to the edge, and the one mapping from it to the platform's error numbers.
+#ifndef KESTRIN_NET_STATUS_H_
+#define KESTRIN_NET_STATUS_H_
+
+#include <stdint.h>
+
+namespace net {
+
+enum class StatusKind : uint8_t {
+  kOk,
+  kNtStatus,   // code: the NTSTATUS a server sent (SMB2 header or RPC stub)
+  kRpcFault,   // code: the status of a FAULT PDU, or a bind rejection (see below)
+  kTransport,  // code: a TransportError
+  kMalformed,  // code: unused; the reply broke the protocol's rules
+};
+
+/// Failures seen on the socket rather than sent by the server.
+enum TransportError : uint32_t {
+  kResolveFailed = 1,   // the name does not resolve
+  kConnectRefused,      // no listener (RST)
+  kUnreachable,         // host or network unreachable
+  kConnectTimeout,      // no answer to the connection attempt in time
+  kReplyTimeout,        // connected, but a reply did not come in time
+  kClosedEarly,         // closed before answering NEGOTIATE: not SMB2
+  kClosed,              // closed or reset later on
+  kSocketFailure,       // any other socket error
+  kNegativeSession,     // a NetBIOS negative session response (access refused)
+};
+
+/// Bind rejections, reported as kRpcFault with these codes.
+constexpr uint32_t kBindRejectedInterface = 0x1C010003;    // nca_s_unk_if
+constexpr uint32_t kBindRejectedTransfer = 0xE0000002;     // our own marker
+constexpr uint32_t kBindRejectedOther = 0x1C000009;        // nca_unspec_reject
+
+struct Status {
+  StatusKind kind = StatusKind::kOk;
+  uint32_t code = 0;
+};
+
+inline Status OkStatus() { return Status{}; }
+inline Status NtFailure(uint32_t nt) { return Status{StatusKind::kNtStatus, nt}; }
+inline Status RpcFailure(uint32_t fault) { return Status{StatusKind::kRpcFault, fault}; }
+inline Status TransportFailure(TransportError e) { return Status{StatusKind::kTransport, e}; }
+inline Status Malformed() { return Status{StatusKind::kMalformed, 0}; }
+inline bool IsOk(Status s) { return s.kind == StatusKind::kOk; }
+
+/// The platform error number a caller sees for `s` (0 for success). A server
+/// status or fault that the table does not know is returned unchanged, so the
+/// caller can still recover it (an NTSTATUS prints as a negative number).
+uint32_t ToPlatformError(Status s);
+
+}  // namespace net
+
+#endif  // KESTRIN_NET_STATUS_H_

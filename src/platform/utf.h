@@ -1,0 +1,17 @@
+// Conversions between UTF-8 and UTF-16 for the console and the command line.
+#ifndef KESTRIN_PLATFORM_UTF_H_
+#define KESTRIN_PLATFORM_UTF_H_
+
+#include <stddef.h>
+
+#include <string>
+
+/// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const char16_t* text, size_t units);
+
+/// UTF-8 to UTF-16; each byte that does not start or continue a well-formed
+/// sequence (overlong forms, surrogates and values past U+10FFFF included)
+/// becomes U+FFFD.
+std::u16string Utf8ToUtf16(const char* text, size_t bytes);
+
+#endif  // KESTRIN_PLATFORM_UTF_H_

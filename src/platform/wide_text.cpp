@@ -1,0 +1,116 @@
+// Wide text: the platform's formatted write and length.
+#include <stdarg.h>
+
+#include "platform/win32_api.h"
+
+namespace {
+
+// The platform's limit for one formatted write, NUL included.
+constexpr int kMaxUnits = 1024;
+
+struct Output {
+  LPWSTR buffer;
+  int used;  // code units written, NUL not counted; always < kMaxUnits
+};
+
+void Put(Output* out, WCHAR c) {
+  if (out->used < kMaxUnits - 1) out->buffer[out->used++] = c;
+}
+
+// One converted field, padded to `width` with spaces or zeros on the left
+// (zeros after a minus sign).
+void PutField(Output* out, const WCHAR* digits, int count, bool negative, int width,
+              bool zero_pad) {
+  int length = count + (negative ? 1 : 0);
+  if (negative && zero_pad) Put(out, u'-');
+  for (; width > length; --width) Put(out, zero_pad ? u'0' : u' ');
+  if (negative && !zero_pad) Put(out, u'-');
+  for (int i = 0; i < count; ++i) Put(out, digits[i]);
+}
+
+void PutNumber(Output* out, uint32_t value, unsigned base, bool upper, bool negative,
+               int width, bool zero_pad) {
+  WCHAR digits[16];
+  int count = 0;
+  const char* set = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  do {
+    digits[15 - count++] = static_cast<WCHAR>(set[value % base]);
+    value /= base;
+  } while (value != 0);
+  PutField(out, digits + 16 - count, count, negative, width, zero_pad);
+}
+
+// Reads one conversion after its '%'; returns the format position after it.
+LPCWSTR Convert(Output* out, LPCWSTR f, va_list* args) {
+  bool zero_pad = false, left = false;
+  for (; *f == u'0' || *f == u'-'; ++f) (*f == u'0' ? zero_pad : left) = true;
+  int width = 0;
+  for (; *f >= u'0' && *f <= u'9'; ++f) width = width < 1000 ? width * 10 + (*f - u'0') : width;
+  bool is_short = false;
+  if (*f == u'h') is_short = true, ++f;
+  else if (*f == u'l') ++f;  // long is 32 bits on the platform
+  if (left) zero_pad = false;
+
+  int start = out->used;
+  switch (*f) {
+    case u'd': case u'i': {
+      int32_t v = va_arg(*args, int32_t);
+      if (is_short) v = static_cast<int16_t>(v);
+      uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+      PutNumber(out, magnitude, 10, false, v < 0, left ? 0 : width, zero_pad);
+      break;
+    }
+    case u'u': case u'x': case u'X': {
+      uint32_t v = va_arg(*args, uint32_t);
+      if (is_short) v = static_cast<uint16_t>(v);
+      PutNumber(out, v, *f == u'u' ? 10 : 16, *f == u'X', false, left ? 0 : width, zero_pad);
+      break;
+    }
+    case u'c': {
+      WCHAR c = static_cast<WCHAR>(va_arg(*args, int));
+      PutField(out, &c, 1, false, left ? 0 : width, false);
+      break;
+    }
+    case u's': {
+      LPCWSTR s = va_arg(*args, LPCWSTR);
+      if (s == NULL) s = u"(null)";
+      PutField(out, s, lstrlenW(s), false, left ? 0 : width, false);
+      break;
+    }
+    case u'%':
+      Put(out, u'%');
+      break;
+    case 0:
+      return f;  // a lone '%' at the end prints nothing
+    default:
+      Put(out, *f);  // unknown conversions print their letter, as the platform does
+      break;
+  }
+  for (int n = out->used - start; left && n < width; ++n) Put(out, u' ');
+  return f + 1;
+}
+
+}  // namespace
+
+int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
+  Output out = {buffer, 0};
+  va_list args;
+  va_start(args, format);
+  for (LPCWSTR f = format; *f != 0;) {
+    if (*f != u'%') {
+      Put(&out, *f++);
+      continue;
+    }
+    f = Convert(&out, f + 1, &args);
+  }
+  va_end(args);
+  buffer[out.used] = 0;
+  return out.used;
+}
+
+int lstrlenW(LPCWSTR text) {
+  if (text == NULL) return 0;
+  int n = 0;
+  while (text[n] != 0) ++n;
+  return n;
+}

@@ -1,0 +1,33 @@
+#include "sid_text.h"
+
+BOOL FormatSidText(PSID sid, LPWSTR text, LPDWORD length) {
+  if (!IsValidSid(sid)) return FALSE;
+
+  PSID_IDENTIFIER_AUTHORITY authority = GetSidIdentifierAuthority(sid);
+  DWORD count = *GetSidSubAuthorityCount(sid);
+
+  // "S-1-", up to 14 units of authority, up to 11 per sub-authority and the
+  // NUL, two bytes each. A missing buffer can only be a size query.
+  DWORD required = 24 * count + 56;
+  if (*length < required || text == NULL) {
+    *length = required;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+
+  int used = wsprintfW(text, TEXT("S-%lu-"), (DWORD)SID_REVISION);
+  const BYTE* a = authority->Value;
+  if (a[0] != 0 || a[1] != 0) {
+    wsprintfW(text + lstrlenW(text), TEXT("0x%02hx%02hx%02hx%02hx%02hx%02hx"),
+              (unsigned short)a[0], (unsigned short)a[1], (unsigned short)a[2],
+              (unsigned short)a[3], (unsigned short)a[4], (unsigned short)a[5]);
+  } else {
+    DWORD value = ((DWORD)a[2] << 24) | ((DWORD)a[3] << 16) | ((DWORD)a[4] << 8) | (DWORD)a[5];
+    wsprintfW(text + lstrlenW(text), TEXT("%lu"), value);
+  }
+  used = lstrlenW(text);
+
+  for (DWORD i = 0; i < count; ++i)
+    used += wsprintfW(text + used, TEXT("-%lu"), *GetSidSubAuthority(sid, i));
+  return TRUE;
+}
