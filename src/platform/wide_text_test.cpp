@@ -89,6 +89,13 @@ TEST(WideText, StopsAtTheLimitOf1024Units) {
   EXPECT_EQ(buffer[1023], 0);
   EXPECT_EQ(buffer[1024], kCanary);
 
+  // A number that straddles the limit keeps its leading digits.
+  std::u16string near_full = std::u16string(1020, u'y') + u"%d";
+  std::fill(buffer.begin(), buffer.end(), kCanary);
+  EXPECT_EQ(wsprintfW(buffer.data(), near_full.c_str(), 123456), 1023);
+  EXPECT_EQ(std::u16string(buffer.data() + 1020), u"123");
+  EXPECT_EQ(buffer[1024], kCanary);
+
   std::fill(buffer.begin(), buffer.end(), kCanary);
   EXPECT_EQ(wsprintfW(buffer.data(), u"%05000d", 1), 1023);
   EXPECT_EQ(buffer[1023], 0);
