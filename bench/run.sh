@@ -14,7 +14,7 @@ csv="$build/sid_text_bench.csv"
   --benchmark_report_aggregates_only=true \
   --benchmark_out="$csv" --benchmark_out_format=csv "$@"
 
-# Ratio of the median times per sub-authority count.
+# Ratio of the median CPU times (column 4) per sub-authority count.
 awk -F, '
   $1 ~ /_median"?$/ {
     name = $1; gsub(/"/, "", name); sub(/_median$/, "", name)
