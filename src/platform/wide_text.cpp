@@ -52,7 +52,7 @@ constexpr char kDigitPairs[] =
 
 // Writes the digits of `value` so that they end just before `end`; returns
 // where they start.
-WCHAR* Decimal(uint32_t value, WCHAR* end) {
+inline WCHAR* Decimal(uint32_t value, WCHAR* end) {
   while (value >= 100) {
     uint32_t pair = (value % 100) * 2;
     value /= 100;
@@ -138,19 +138,30 @@ LPCWSTR Convert(Output* out, LPCWSTR f, va_list* args) {
 }  // namespace
 
 int wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
-  Output out = {buffer, 0};
+  int used = 0;  // kept out of memory on the common paths below
   va_list args;
   va_start(args, format);
   for (LPCWSTR f = format; *f != 0;) {
     if (*f != u'%') {
-      Put(&out, *f++);
-      continue;
+      // Literal text up to the next conversion, as far as the limit allows.
+      if (used < kMaxUnits - 1) buffer[used++] = *f;
+      ++f;
+    } else if (f[1] == u'l' && f[2] == u'u') {
+      // The common case, an unpadded 32-bit unsigned value: straight through.
+      WCHAR digits[10];
+      WCHAR* end = digits + 10;
+      for (WCHAR* d = Decimal(va_arg(args, uint32_t), end); d != end && used < kMaxUnits - 1;)
+        buffer[used++] = *d++;
+      f += 3;
+    } else {
+      Output out = {buffer, used};
+      f = Convert(&out, f + 1, &args);
+      used = out.used;
     }
-    f = Convert(&out, f + 1, &args);
   }
   va_end(args);
-  buffer[out.used] = 0;
-  return out.used;
+  buffer[used] = 0;
+  return used;
 }
 
 int lstrlenW(LPCWSTR text) {
