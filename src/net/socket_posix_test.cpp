@@ -47,6 +47,13 @@ Status Connect(const Peer& peer, Connection* c, uint32_t connect_ms = 2000) {
   return net::ConnectTcp("127.0.0.1", peer.port, connect_ms, net::MonotonicMs() + 5000, c);
 }
 
+/// Connects to `peer` and accepts there; the accepted socket goes to `server`.
+void ConnectAndAccept(const Peer& peer, Connection* c, int* server) {
+  ASSERT_TRUE(net::IsOk(Connect(peer, c)));
+  *server = accept(peer.fd, nullptr, nullptr);
+  ASSERT_GE(*server, 0);
+}
+
 bool IsTransport(Status s, net::TransportError e) {
   return s.kind == net::StatusKind::kTransport && s.code == e;
 }
@@ -55,9 +62,8 @@ TEST(SocketTest, ExchangesBytesInPieces) {
   Peer peer;
   OpenPeer(&peer, 4);
   Connection c;
-  ASSERT_TRUE(net::IsOk(Connect(peer, &c)));
-  int server = accept(peer.fd, nullptr, nullptr);
-  ASSERT_GE(server, 0);
+  int server = -1;
+  ASSERT_NO_FATAL_FAILURE(ConnectAndAccept(peer, &c, &server));
 
   const uint8_t hello[5] = {1, 2, 3, 4, 5};
   ASSERT_TRUE(net::IsOk(net::SendAll(&c, hello, sizeof hello, 1000)));
@@ -79,9 +85,8 @@ TEST(SocketTest, SilencePeerCloseAndResetAreDistinct) {
   Peer peer;
   OpenPeer(&peer, 4);
   Connection c;
-  ASSERT_TRUE(net::IsOk(Connect(peer, &c)));
-  int server = accept(peer.fd, nullptr, nullptr);
-  ASSERT_GE(server, 0);
+  int server = -1;
+  ASSERT_NO_FATAL_FAILURE(ConnectAndAccept(peer, &c, &server));
   uint8_t buffer[8];
 
   uint64_t start = net::MonotonicMs();
@@ -100,9 +105,7 @@ TEST(SocketTest, SilencePeerCloseAndResetAreDistinct) {
   EXPECT_TRUE(IsTransport(sent, net::kClosed));
   net::CloseConnection(&c);
 
-  ASSERT_TRUE(net::IsOk(Connect(peer, &c)));
-  server = accept(peer.fd, nullptr, nullptr);
-  ASSERT_GE(server, 0);
+  ASSERT_NO_FATAL_FAILURE(ConnectAndAccept(peer, &c, &server));
   linger reset = {1, 0};  // close with RST
   setsockopt(server, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   close(server);
