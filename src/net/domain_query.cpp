@@ -35,6 +35,7 @@ struct Exchange {
   Smb2Credits credits;
   uint16_t charge = 0;  // CreditCharge once the dialect is known
   uint64_t session_id = 0;
+  uint32_t tree_id = 0;
   Smb2FileId file;
   std::vector<uint8_t> frame;  // payload of the newest frame received
   size_t frame_pos = 0;        // first response in it not yet handed out
@@ -102,6 +103,7 @@ bool NextIds(Exchange* x, bool related, Smb2Ids* ids) {
   *ids = Smb2Ids();
   ids->credit_charge = x->charge;
   ids->session_id = x->session_id;
+  ids->tree_id = x->tree_id;
   ids->related = related;
   return TakeMessageIds(&x->credits, 1, &ids->message_id);
 }
@@ -289,6 +291,7 @@ Status OpenLsaPipe(Exchange* x, const std::u16string& tree_path) {
   if (m.header.status != kStatusSuccess) return ServerFailure(m);
   s = DecodeTreeConnectResponse(m);
   if (!IsOk(s)) return s;
+  x->tree_id = m.header.tree_id;
   s = ReceiveResponse(x, create_ids.message_id, kSmb2Create, &m);
   if (!IsOk(s)) return s;
   if (m.header.status != kStatusSuccess) return ServerFailure(m);
