@@ -24,7 +24,10 @@ void EncodeLsaBind(uint32_t call_id, std::vector<uint8_t>* out);
 
 /// Checks a whole BIND_ACK or BIND_NAK PDU: version, type, call id, lengths,
 /// and that the one result is acceptance of NDR. A rejection gives kRpcFault
-/// with the status.h bind codes; broken bytes give kMalformed.
+/// with the status.h bind codes (a BIND_NAK: kBindRejectedOther, or
+/// nca_s_proto_error 0x1C01000B for reason 4, "version not supported", which
+/// is what a server answers to a PDU it cannot place); a call id other than
+/// `call_id` or broken bytes give kMalformed.
 Status DecodeBindAck(const uint8_t* pdu, size_t size, uint32_t call_id);
 
 /// Appends a single-fragment REQUEST PDU carrying `stub` for `opnum` on context 0.

@@ -21,22 +21,17 @@
 #include <mutex>
 #include <new>
 
+#include "net/socket_common.h"
+
 namespace net {
 namespace {
-
-uint32_t Remaining(uint64_t deadline_ms) {
-  uint64_t now = MonotonicMs();
-  if (now >= deadline_ms) return 0;
-  uint64_t left = deadline_ms - now;
-  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<uint32_t>(left);
-}
 
 /// Waits for `events` on `fd` until `deadline_ms`: 1 ready, 0 timed out,
 /// -1 failed (errno set).
 int WaitFor(int fd, short events, uint64_t deadline_ms) {
   for (;;) {
     pollfd p = {fd, events, 0};
-    int n = poll(&p, 1, static_cast<int>(Remaining(deadline_ms)));
+    int n = poll(&p, 1, static_cast<int>(RemainingMs(deadline_ms)));
     if (n > 0) return 1;
     if (n == 0) return 0;
     if (errno != EINTR) return -1;
@@ -95,7 +90,7 @@ bool LookupName(const std::shared_ptr<Lookup>& lookup, const std::string& host,
     return false;
   }
   std::unique_lock<std::mutex> hold(lookup->mutex);
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Remaining(deadline_ms));
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(RemainingMs(deadline_ms));
   bool done = lookup->done_signal.wait_until(hold, until, [&] { return lookup->done; });
   hold.unlock();
   if (done) {
@@ -148,18 +143,6 @@ TransportError ConnectErrorKind(int error) {
   }
 }
 
-// How much an error says about the host, for choosing which one to report
-// when every address failed: a refusal means the host answered, a timeout
-// that a route existed.
-int Informativeness(TransportError e) {
-  switch (e) {
-    case kConnectRefused: return 4;
-    case kConnectTimeout: return 3;
-    case kUnreachable: return 2;
-    default: return 1;
-  }
-}
-
 /// One connection attempt: the connected socket, or -1 and the reason.
 int ConnectOne(const addrinfo* a, uint64_t attempt_deadline, TransportError* failure) {
   *failure = kSocketFailure;
@@ -205,22 +188,12 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
   Status resolved = Resolve(host, port, deadline_ms, &lookup);
   if (!IsOk(resolved)) return resolved;
 
-  TransportError reported = kConnectTimeout;  // what is left when the deadline allows no attempt
-  bool attempted = false;
-  for (const addrinfo* a = lookup->result; a != nullptr; a = a->ai_next) {
-    uint64_t now = MonotonicMs();
-    if (now >= deadline_ms) break;
-    uint64_t attempt_deadline = now + connect_ms < deadline_ms ? now + connect_ms : deadline_ms;
-    TransportError e;
-    int fd = ConnectOne(a, attempt_deadline, &e);
-    if (fd >= 0) {
-      out->handle = fd;
-      return OkStatus();
-    }
-    if (!attempted || Informativeness(e) > Informativeness(reported)) reported = e;
-    attempted = true;
-  }
-  return TransportFailure(reported);
+  return ConnectInTurn(lookup->result, connect_ms, deadline_ms,
+                       [out](const addrinfo* a, uint64_t attempt_deadline, TransportError* e) {
+                         int fd = ConnectOne(a, attempt_deadline, e);
+                         if (fd >= 0) out->handle = fd;
+                         return fd >= 0;
+                       });
 }
 
 Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout_ms) {
