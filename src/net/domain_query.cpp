@@ -215,9 +215,18 @@ Status TakePdus(std::vector<uint8_t>* pending, uint32_t call_id, bool bind, RpcR
   return OkStatus();
 }
 
-/// Appends `data` to `pending` when the server kept within our fragment size.
-Status AppendPipeData(const uint8_t* data, size_t size, std::vector<uint8_t>* pending) {
-  if (size > kRpcMaxFrag) return Malformed();
+using PipeDecoder = Status (*)(const Smb2Message&, const uint8_t**, size_t*);
+
+/// Appends what an IOCTL or READ answer brought from the pipe to `pending`.
+/// STATUS_BUFFER_OVERFLOW only says more is waiting; the data is good.
+Status TakePipeData(const Smb2Message& m, PipeDecoder decode, std::vector<uint8_t>* pending) {
+  uint32_t status = m.header.status;
+  if (status != kStatusSuccess && status != kStatusBufferOverflow) return ServerFailure(m);
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  Status s = decode(m, &data, &size);
+  if (!IsOk(s)) return s;
+  if (size > kRpcMaxFrag) return Malformed();  // more than we allowed it to send
   pending->insert(pending->end(), data, data + size);
   return OkStatus();
 }
@@ -232,14 +241,11 @@ Status ReadPipe(Exchange* x, std::vector<uint8_t>* pending) {
   Smb2Message m;
   Status s = SendOne(x, &f, ids, kSmb2Read, &m);
   if (!IsOk(s)) return s;
-  uint32_t status = m.header.status;
-  if (status != kStatusSuccess && status != kStatusBufferOverflow) return ServerFailure(m);
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  s = DecodeReadResponse(m, &data, &size);
-  if (!IsOk(s)) return s;
-  if (size == 0) return Malformed();  // no progress while a PDU is unfinished
-  return AppendPipeData(data, size, pending);
+  size_t before = pending->size();
+  s = TakePipeData(m, DecodeReadResponse, pending);
+  // No progress while a PDU is unfinished would only repeat itself.
+  if (IsOk(s) && pending->size() == before) return Malformed();
+  return s;
 }
 
 /// The answer to the pipe IOCTL `ioctl_id`: its output, then READs until the
@@ -249,15 +255,8 @@ Status ReceivePipeAnswer(Exchange* x, uint64_t ioctl_id, uint32_t call_id, bool 
                          RpcReply* reply) {
   Smb2Message m;
   Status s = ReceiveResponse(x, ioctl_id, kSmb2Ioctl, &m);
-  if (!IsOk(s)) return s;
-  uint32_t status = m.header.status;
-  if (status != kStatusSuccess && status != kStatusBufferOverflow) return ServerFailure(m);
-  const uint8_t* output = nullptr;
-  size_t size = 0;
-  s = DecodeIoctlResponse(m, &output, &size);
-  if (!IsOk(s)) return s;
   std::vector<uint8_t> pending;
-  s = AppendPipeData(output, size, &pending);
+  if (IsOk(s)) s = TakePipeData(m, DecodeIoctlResponse, &pending);
   for (int reads = 0; IsOk(s); ++reads) {
     bool done = false;
     s = TakePdus(&pending, call_id, bind, reply, &done);
