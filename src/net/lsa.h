@@ -23,7 +23,8 @@ struct PolicyHandle {
 /// Appends the LsarOpenPolicy2 request stub (SystemName "\\", QoS, access
 /// POLICY_VIEW_LOCAL_INFORMATION).
 void EncodeOpenPolicy2(std::vector<uint8_t>* stub);
-/// Reads the reply stub: the handle, then the NTSTATUS (checked first).
+/// Reads the reply stub: the handle, then the NTSTATUS (checked first; a
+/// failing stub may be the status alone).
 Status DecodeOpenPolicy2(const uint8_t* stub, size_t size, PolicyHandle* handle);
 
 /// Appends the LsarQueryInformationPolicy request stub for level 5.
@@ -31,7 +32,8 @@ void EncodeQueryAccountDomain(const PolicyHandle& handle, std::vector<uint8_t>* 
 /// Reads the level-5 reply stub into `out`: the NTSTATUS first, then the
 /// union, the RPC_UNICODE_STRING and the RPC_SID, every count and offset
 /// checked against the stub (a SID's conformant count must equal its
-/// SubAuthorityCount and be at most 15; revision must be 1).
+/// SubAuthorityCount and be at most 15; revision must be 1). A name of
+/// length 0 is valid. `out` is written only on success.
 Status DecodeAccountDomain(const uint8_t* stub, size_t size, AccountDomain* out);
 
 }  // namespace net

@@ -3,6 +3,7 @@
 #ifndef KESTRIN_NET_STATUS_H_
 #define KESTRIN_NET_STATUS_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 namespace net {
@@ -49,6 +50,18 @@ inline bool IsOk(Status s) { return s.kind == StatusKind::kOk; }
 /// status or fault that the table does not know is returned unchanged, so the
 /// caller can still recover it (an NTSTATUS prints as a negative number).
 uint32_t ToPlatformError(Status s);
+
+/// One row of the table ToPlatformError applies.
+struct PlatformErrorRow {
+  StatusKind kind;
+  uint32_t code;              // the NTSTATUS, fault, TransportError; 0 for kMalformed
+  uint32_t platform;          // the platform's error number
+  const char* name;           // what `code` is called
+  const char* platform_name;  // what `platform` is called
+};
+
+/// The whole table, in the order a reader would want it listed.
+const PlatformErrorRow* PlatformErrorTable(size_t* count);
 
 }  // namespace net
 

@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""Writes fuzz/corpus/ from the live replies: one file per reply, its first
+byte choosing the decoder as reply_fuzz.cpp does."""
+import os
+import struct
+
+
+def H(text):
+    return bytes.fromhex(text.replace(" ", ""))
+
+
+TESTBOX = "TESTBOX".encode("utf-16-le")
+BIND_ACK = H("05 00 0C 03 10 00 00 00 44 00 00 00 01 00 00 00 B8 10 B8 10 76 AD 00 00"
+             "0C 00 5C 70 69 70 65 5C 6C 73 61 73 73 00 00 00 01 00 00 00 00 00 00 00"
+             "04 5D 88 8A EB 1C C9 11 9F E8 08 00 2B 10 48 60 02 00 00 00")
+BIND_NAK = H("05 00 0D 03 10 00 00 00 15 00 00 00 01 00 00 00 04 00 01 05 00")
+FAULT = H("05 00 03 03 10 00 00 00 20 00 00 00 03 00 00 00 20 00 00 00 00 00 00 00"
+          "1A 00 00 1C 00 00 00 00")
+DOMAIN_STUB = (H("00 00 02 00 05 00 00 00 0E 00 10 00 04 00 02 00 08 00 02 00"
+                 "08 00 00 00 00 00 00 00 07 00 00 00") + TESTBOX + H("00 00")
+               + H("04 00 00 00 01 04 00 00 00 00 00 05"
+                   "15 00 00 00 0F 42 82 00 90 39 3B 35 54 95 66 78 00 00 00 00"))
+HANDLE = H("01 00 00 00 CA 00 B7 31 4E 49 A3 46 BF 03 94 6C 61 DF F3 01")
+AV_PAIRS = (H("02 00 0E 00") + TESTBOX + H("01 00 0E 00") + TESTBOX + H("04 00 00 00")
+            + H("03 00 04 00 74 00 62 00") + H("07 00 08 00 00 A1 B2 C3 D4 E5 F6 01")
+            + H("00 00 00 00"))
+CHALLENGE = (H("4E 54 4C 4D 53 53 50 00 02 00 00 00 0E 00 0E 00 38 00 00 00 05 82 8A A2"
+               "01 23 45 67 89 AB CD EF 00 00 00 00 00 00 00 00 40 00 40 00 46 00 00 00"
+               "0A 00 61 4A 00 00 00 0F") + TESTBOX + AV_PAIRS)
+SPNEGO_CHALLENGE = (H("A1 81 A2 30 81 9F A0 03 0A 01 01 A1 0C 06 0A 2B 06 01 04 01 82 37 02 02 0A"
+                      "A2 81 89 04 81 86") + CHALLENGE)
+SPNEGO_FINAL = H("A1 07 30 05 A0 03 0A 01 00")
+
+
+def response(call_id, flags, stub):
+    """A RESPONSE PDU around `stub`."""
+    return struct.pack("<BBBBIHHIIHBB", 5, 0, 2, flags, 0x10, 24 + len(stub), 0,
+                       call_id, len(stub), 0, 0, 0) + stub
+
+
+def main():
+    assert len(BIND_ACK) == 68 and len(DOMAIN_STUB) == 80 and len(CHALLENGE) == 134
+    assert len(SPNEGO_CHALLENGE) == 0xA2 + 3
+    pieces = [DOMAIN_STUB[:32], DOMAIN_STUB[32:64], DOMAIN_STUB[64:]]
+    fragments = b"".join(response(3, f, p) for f, p in zip((1, 0, 2), pieces))
+    corpus = {
+        "0-bind-ack": b"\0" + BIND_ACK,
+        "0-bind-nak": b"\0" + BIND_NAK,
+        "1-query-response": b"\1" + response(3, 3, DOMAIN_STUB),
+        "1-query-three-fragments": b"\1" + fragments,
+        "1-fault": b"\1" + FAULT,
+        "2-open-policy2": b"\2" + HANDLE + bytes(4),
+        "3-account-domain": b"\3" + DOMAIN_STUB,
+        "3-account-domain-denied": b"\3" + H("00 00 00 00 22 00 00 C0"),
+        "4-spnego-challenge": b"\4" + SPNEGO_CHALLENGE,
+        "5-spnego-final": b"\5" + SPNEGO_FINAL,
+        "6-ntlm-challenge": b"\6" + CHALLENGE,
+    }
+    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+    os.makedirs(out, exist_ok=True)
+    for name, data in corpus.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()
