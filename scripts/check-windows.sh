@@ -101,9 +101,11 @@ run_tests_x64() {
     pass "x86_64 tests under Wine" || fail "x86_64 tests under Wine"
 }
 
-# Wine's sockets are opened by wineserver, not by the program, so wineserver
-# must run in the namespace too: stop any server for the prefix, then start
-# everything in the namespace, where Wine starts its own server.
+# Wine's sockets are opened by wineserver, not by the program: a wineserver
+# running outside the namespace would connect to the host's loopback. So stop
+# any server for the prefix (its own prefix, apart from the tests'), then
+# start the program in the namespace, where Wine starts a server of its own,
+# and wait for that server to end.
 run_e2e() {
   local ns=$1 host=${2:-127.0.0.1} out
   local exe=$ROOT/build-win64/kestrin.exe
@@ -111,8 +113,9 @@ run_e2e() {
   ip netns pids "$ns" >/dev/null 2>&1 || { echo "no network namespace $ns"; return 1; }
   WINEPREFIX=$E2E_PREFIX "$WINESERVER" -k >/dev/null 2>&1
   WINEPREFIX=$E2E_PREFIX timeout 60 "$WINESERVER" -w
-  ip netns exec "$ns" env WINEPREFIX="$E2E_PREFIX" WINEDEBUG=-all \
-    timeout 600 "$WINE" wineboot --init >/dev/null 2>&1
+  [ -f "$E2E_PREFIX/system.reg" ] ||
+    ip netns exec "$ns" env WINEPREFIX="$E2E_PREFIX" WINEDEBUG=-all \
+      timeout 600 "$WINE" wineboot --init >/dev/null 2>&1
   out=$(ip netns exec "$ns" env WINEPREFIX="$E2E_PREFIX" WINEDEBUG=-all \
     timeout 300 "$WINE" "$exe" "$host" 2>&1)
   echo "$out"
