@@ -21,12 +21,12 @@ void FormatOne(std::string* out, const std::string& spec, char conv, bool is_lon
   switch (conv) {
     case 'd': case 'i':
       n = long_count >= 2 ? snprintf(buf, sizeof buf, f, va_arg(*args, long long))
-          : is_long       ? snprintf(buf, sizeof buf, f, va_arg(*args, long))
+          : is_long       ? snprintf(buf, sizeof buf, f, (long)va_arg(*args, LONG))
                           : snprintf(buf, sizeof buf, f, va_arg(*args, int));
       break;
     case 'u': case 'x': case 'X': case 'o':
       n = long_count >= 2 ? snprintf(buf, sizeof buf, f, va_arg(*args, unsigned long long))
-          : is_long       ? snprintf(buf, sizeof buf, f, va_arg(*args, unsigned long))
+          : is_long       ? snprintf(buf, sizeof buf, f, (unsigned long)va_arg(*args, DWORD))
                           : snprintf(buf, sizeof buf, f, va_arg(*args, unsigned));
       break;
     case 'c':
@@ -69,7 +69,9 @@ int ConsolePrintf(const char* format, ...) {
     }
     p += strspn(p, "-+ #0123456789.");
     int long_count = 0;
-    for (; *p == 'l' || *p == 'h' || *p == 'z'; ++p) long_count += (*p == 'l' || *p == 'z');
+    // One 'l' is 32 bits, as long is on the platform (LONG, DWORD); "ll" and
+    // 'z' are 64.
+    for (; *p == 'l' || *p == 'h' || *p == 'z'; ++p) long_count += *p == 'l' ? 1 : *p == 'z' ? 2 : 0;
     char conv = *p;
     if (conv == 0) break;
     ++p;

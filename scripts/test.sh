@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs every check of the project: unit and driver tests (plain and under
+# AddressSanitizer/UndefinedBehaviorSanitizer), the integration and
+# end-to-end tests against real Samba servers in network namespaces (needs
+# root), a bounded fuzzing run, and the Windows build with its tests under
+# Wine. Prints one line per stage and a closing count.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+passed=0
+failed=0
+
+stage() {
+  local name=$1; shift
+  echo "=== $name"
+  if "$@"; then
+    passed=$((passed + 1)); echo "=== $name: ok"
+  else
+    failed=$((failed + 1)); echo "=== $name: FAILED"
+  fi
+}
+
+build_and_test() {  # preset
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs" &&
+    ctest --preset "$1" --output-on-failure
+}
+
+stage "native build and tests" build_and_test default
+stage "sanitizer build and tests" build_and_test asan
+[ -x scripts/fuzz.sh ] && stage "fuzzing" bash scripts/fuzz.sh "${KESTRIN_FUZZ_SECONDS:-60}"
+[ -x scripts/check-windows.sh ] && stage "windows build and tests" bash scripts/check-windows.sh
+
+echo "stages: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
