@@ -1,1 +1,356 @@
-// (to be written)
+#include "net/domain_query.h"
+
+#include <gtest/gtest.h>
+#include <stdint.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "net/smb2.h"
+#include "net/wire.h"
+
+namespace net {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+/// A server frame and how many client frames must have gone out before it.
+struct ServerFrame {
+  Bytes bytes;
+  size_t after_sends = 0;
+};
+
+/// The recorded conversation (tests/data/samba_sales_lsa.txt).
+struct Conversation {
+  std::vector<Bytes> sent;
+  std::vector<ServerFrame> received;
+};
+
+Conversation LoadConversation() {
+  Conversation c;
+  std::ifstream in(std::string(KESTRIN_TESTDATA) + "/samba_sales_lsa.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.size() < 3 || line[0] == '#') continue;
+    Bytes b;
+    for (size_t i = 2; i + 1 < line.size(); i += 2) {
+      b.push_back(static_cast<uint8_t>(std::stoi(line.substr(i, 2), nullptr, 16)));
+    }
+    if (line[0] == '>') {
+      c.sent.push_back(b);
+    } else {
+      c.received.push_back({b, c.sent.size()});
+    }
+  }
+  return c;
+}
+
+/// A scripted peer: serves the frames as one byte stream, each only once the
+/// client has sent what it answers; then `at_end` (a silent peer by default).
+struct FakePeer {
+  std::vector<ServerFrame> frames;
+  size_t frame = 0;
+  size_t offset = 0;
+  std::vector<Bytes> sent;
+  size_t receives = 0;
+  size_t fail_at = SIZE_MAX;
+  Status fail_with = TransportFailure(kClosed);
+  Status at_end = TransportFailure(kReplyTimeout);
+  uint32_t longest_wait = 0;
+};
+
+Status FakeSend(void* context, const uint8_t* data, size_t size) {
+  static_cast<FakePeer*>(context)->sent.emplace_back(data, data + size);
+  return OkStatus();
+}
+
+Status FakeReceive(void* context, uint8_t* data, size_t size, uint32_t timeout_ms) {
+  FakePeer* p = static_cast<FakePeer*>(context);
+  if (timeout_ms > p->longest_wait) p->longest_wait = timeout_ms;
+  if (p->receives++ == p->fail_at) return p->fail_with;
+  for (size_t i = 0; i < size; ++i) {
+    while (p->frame < p->frames.size() && p->offset == p->frames[p->frame].bytes.size()) {
+      ++p->frame;
+      p->offset = 0;
+    }
+    if (p->frame == p->frames.size()) return p->at_end;
+    if (p->frames[p->frame].after_sends > p->sent.size()) return TransportFailure(kReplyTimeout);
+    data[i] = p->frames[p->frame].bytes[p->offset++];
+  }
+  return OkStatus();
+}
+
+Status RunPeer(FakePeer* peer, AccountDomain* out, QueryLimits limits = QueryLimits()) {
+  Transport t{peer, FakeSend, FakeReceive};
+  return RunDomainQuery(&t, limits, out);
+}
+
+Status RunFrames(const std::vector<ServerFrame>& frames) {
+  FakePeer peer;
+  peer.frames = frames;
+  AccountDomain out;
+  return RunPeer(&peer, &out);
+}
+
+bool Is(Status s, StatusKind kind, uint32_t code) { return s.kind == kind && s.code == code; }
+
+Smb2Header FirstHeader(const Bytes& frame) {
+  Smb2Header h;
+  EXPECT_TRUE(DecodeSmb2Header(frame.data() + 4, frame.size() - 4, &h));
+  return h;
+}
+
+/// A frame holding one response message: `h` (NextCommand cleared), then `body`.
+Bytes Frame(Smb2Header h, const Bytes& body) {
+  h.next_command = 0;
+  Smb2Frame f;
+  StartFrame(&f);
+  EncodeSmb2Header(h, &f.bytes);
+  f.bytes.insert(f.bytes.end(), body.begin(), body.end());
+  EXPECT_TRUE(FinishFrame(&f));
+  return f.bytes;
+}
+
+const Bytes kErrorBody = {9, 0, 0, 0, 0, 0, 0, 0, 0x21};
+
+/// An interim STATUS_PENDING answer to the request answered by `h`.
+Bytes Interim(Smb2Header h) {
+  h.status = 0x103;
+  h.flags = kSmb2FlagResponse | kSmb2FlagAsync;
+  h.async_id = 9;
+  return Frame(h, kErrorBody);
+}
+
+class DomainQueryFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    c_ = LoadConversation();
+    ASSERT_EQ(c_.received.size(), 7u);
+  }
+  Conversation c_;
+};
+
+TEST_F(DomainQueryFlow, RecordedConversationGivesNameAndSidInSixRoundTrips) {
+  FakePeer peer;
+  peer.frames = c_.received;
+  AccountDomain out;
+  ASSERT_TRUE(IsOk(RunPeer(&peer, &out)));
+  EXPECT_EQ(out.name, u"SALES");
+  EXPECT_EQ(out.sid.revision, 1);
+  EXPECT_EQ(out.sid.authority[5], 5);
+  ASSERT_EQ(out.sid.sub_count, 4);
+  EXPECT_EQ(out.sid.sub[0], 21u);
+  EXPECT_EQ(out.sid.sub[1], 100u);
+  EXPECT_EQ(out.sid.sub[2], 200u);
+  EXPECT_EQ(out.sid.sub[3], 300u);
+  EXPECT_EQ(peer.sent.size(), 6u);
+  ASSERT_EQ(peer.sent.size(), c_.sent.size());
+  for (size_t i = 0; i < peer.sent.size(); ++i) {
+    EXPECT_EQ(peer.sent[i].size(), c_.sent[i].size()) << i;
+    EXPECT_EQ(FirstHeader(peer.sent[i]).message_id, FirstHeader(c_.sent[i]).message_id);
+  }
+  EXPECT_LE(peer.longest_wait, QueryLimits().reply_ms);
+}
+
+TEST_F(DomainQueryFlow, FailingEachReceiveFailsCleanly) {
+  for (Status fault : {TransportFailure(kClosed), TransportFailure(kReplyTimeout)}) {
+    for (size_t n = 0; n < 2 * c_.received.size(); ++n) {
+      FakePeer peer;
+      peer.frames = c_.received;
+      peer.fail_at = n;
+      peer.fail_with = fault;
+      AccountDomain out;
+      Status s = RunPeer(&peer, &out);
+      // Closed before NEGOTIATE was answered: most likely an SMB1-only server.
+      uint32_t expect = n < 2 && fault.code == kClosed ? kClosedEarly : fault.code;
+      EXPECT_TRUE(Is(s, StatusKind::kTransport, expect)) << n;
+      EXPECT_TRUE(out.name.empty());
+    }
+  }
+}
+
+TEST_F(DomainQueryFlow, EveryTruncatedReplyIsRejected) {
+  for (size_t k = 0; k < c_.received.size(); ++k) {
+    const Bytes& whole = c_.received[k].bytes;
+    for (size_t len = 0; len + 4 < whole.size(); ++len) {
+      std::vector<ServerFrame> frames = c_.received;
+      Bytes& b = frames[k].bytes;
+      b.resize(4 + len);
+      b[1] = static_cast<uint8_t>(len >> 16);
+      b[2] = static_cast<uint8_t>(len >> 8);
+      b[3] = static_cast<uint8_t>(len);
+      Status s = RunFrames(frames);
+      ASSERT_FALSE(IsOk(s)) << "frame " << k << " cut to " << len;
+      EXPECT_NE(s.kind, StatusKind::kTransport) << "frame " << k << " cut to " << len;
+    }
+  }
+}
+
+TEST_F(DomainQueryFlow, CorruptedBytesNeverCrash) {
+  size_t failures = 0;
+  for (size_t k = 0; k < c_.received.size(); ++k) {
+    for (size_t i = 0; i < c_.received[k].bytes.size(); ++i) {
+      std::vector<ServerFrame> frames = c_.received;
+      frames[k].bytes[i] ^= 0xFF;
+      failures += IsOk(RunFrames(frames)) ? 0 : 1;
+    }
+  }
+  EXPECT_GT(failures, 0u);
+}
+
+TEST_F(DomainQueryFlow, InterimPendingRepliesAreSkippedButBounded) {
+  // Before the OpenPolicy2 answer, and chained after CREATE for the BIND.
+  std::vector<ServerFrame> frames = c_.received;
+  ServerFrame pending{Interim(FirstHeader(c_.received[5].bytes)), 5};
+  frames.insert(frames.begin() + 5, pending);
+  Bytes& compound = frames[3].bytes;
+  Bytes bind_interim = Interim(FirstHeader(c_.received[4].bytes));
+  size_t create_at = 4 + FirstHeader(compound).next_command;
+  PatchU32(WireWriter{&compound}, create_at + 20, static_cast<uint32_t>(compound.size() - create_at));
+  compound.insert(compound.end(), bind_interim.begin() + 4, bind_interim.end());
+  size_t len = compound.size() - 4;
+  compound[2] = static_cast<uint8_t>(len >> 8);
+  compound[3] = static_cast<uint8_t>(len);
+  AccountDomain out;
+  FakePeer peer;
+  peer.frames = frames;
+  ASSERT_TRUE(IsOk(RunPeer(&peer, &out)));
+  EXPECT_EQ(out.name, u"SALES");
+  EXPECT_EQ(peer.sent.size(), 6u);
+
+  // A peer that never stops saying "pending".
+  frames = c_.received;
+  frames.insert(frames.begin() + 5, 20, pending);
+  EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed);
+  // STATUS_PENDING without the async flag is no interim answer.
+  frames = c_.received;
+  Smb2Header h = FirstHeader(c_.received[5].bytes);
+  h.status = 0x103;
+  frames.insert(frames.begin() + 5, {Frame(h, kErrorBody), 5});
+  EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed);
+}
+
+/// A DCE/RPC RESPONSE fragment for call 3.
+Bytes RpcFragment(uint8_t flags, const Bytes& stub) {
+  Bytes b = {5, 0, 2, flags, 0x10, 0, 0, 0};
+  WireWriter w{&b};
+  PutU16(w, static_cast<uint16_t>(24 + stub.size()));
+  PutU16(w, 0);
+  PutU32(w, 3);
+  PutU32(w, static_cast<uint32_t>(stub.size()));
+  PutU32(w, 0);
+  PutBytes(w, stub.data(), stub.size());
+  return b;
+}
+
+/// The query's IOCTL answer (`h` from the recording) carrying `output`.
+Bytes IoctlFrame(Smb2Header h, uint32_t status, const Bytes& output) {
+  h.status = status;
+  Bytes body = {49, 0, 0, 0, 0x17, 0xC0, 0x11, 0};
+  WireWriter w{&body};
+  PutZeros(w, 24);
+  PutU32(w, 0x70);
+  PutU32(w, static_cast<uint32_t>(output.size()));
+  PutZeros(w, 8);
+  PutBytes(w, output.data(), output.size());
+  return Frame(h, body);
+}
+
+Bytes ReadFrame(Smb2Header h, uint64_t id, const Bytes& data) {
+  h.command = kSmb2Read;
+  h.message_id = id;
+  Bytes body = {17, 0, 0x50, 0};
+  WireWriter w{&body};
+  PutU32(w, static_cast<uint32_t>(data.size()));
+  PutZeros(w, 8);
+  PutBytes(w, data.data(), data.size());
+  return Frame(h, body);
+}
+
+TEST_F(DomainQueryFlow, FragmentedReplyIsReadUntilTheLastFragment) {
+  const Bytes& recorded = c_.received[6].bytes;
+  Smb2Header h = FirstHeader(recorded);
+  size_t pdu_at = 4 + recorded[4 + 96];  // OutputOffset, below 256 here
+  Bytes stub(recorded.begin() + pdu_at + 24, recorded.end());
+  Bytes first = RpcFragment(1, Bytes(stub.begin(), stub.begin() + 40));
+  Bytes last = RpcFragment(2, Bytes(stub.begin() + 40, stub.end()));
+  // The IOCTL overflows with the first fragment and a bit of the last; two
+  // READs bring the rest, the first one with STATUS_SUCCESS though partial.
+  Bytes output = first;
+  output.insert(output.end(), last.begin(), last.begin() + 10);
+  std::vector<ServerFrame> frames(c_.received.begin(), c_.received.end() - 1);
+  frames.push_back({IoctlFrame(h, 0x80000005, output), 6});
+  frames.push_back({ReadFrame(h, 8, Bytes(last.begin() + 10, last.begin() + 30)), 7});
+  frames.push_back({ReadFrame(h, 9, Bytes(last.begin() + 30, last.end())), 8});
+  FakePeer peer;
+  peer.frames = frames;
+  AccountDomain out;
+  ASSERT_TRUE(IsOk(RunPeer(&peer, &out)));
+  EXPECT_EQ(out.name, u"SALES");
+  EXPECT_EQ(peer.sent.size(), 8u);
+
+  // Bytes after the last fragment would poison the next call.
+  Bytes extra = first;
+  extra.insert(extra.end(), last.begin(), last.end());
+  extra.push_back(0);
+  frames.resize(6);
+  frames.push_back({IoctlFrame(h, 0, extra), 6});
+  EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed);
+  // A READ that brings nothing, and one that dribbles a byte at a time.
+  frames.back().bytes = IoctlFrame(h, 0x80000005, first);
+  frames.push_back({ReadFrame(h, 8, Bytes()), 7});
+  EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed);
+  frames.pop_back();
+  frames.back().bytes = IoctlFrame(h, 0x80000005, Bytes(first.begin(), first.begin() + 10));
+  Bytes rest(first.begin() + 10, first.end());
+  rest.insert(rest.end(), last.begin(), last.end());
+  for (size_t i = 0; i < rest.size(); ++i) frames.push_back({ReadFrame(h, 8 + i, {rest[i]}), 7 + i});
+  EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed);
+}
+
+TEST_F(DomainQueryFlow, ReplyToAnotherRequestIsMalformed) {
+  for (size_t k = 0; k < c_.received.size(); ++k) {
+    std::vector<ServerFrame> frames = c_.received;
+    frames[k].bytes[4 + 24] ^= 0x01;  // MessageId of its first response
+    EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed) << k;
+  }
+}
+
+TEST_F(DomainQueryFlow, ServerErrorAtEachStepIsReported) {
+  // NEGOTIATE, both SESSION_SETUP legs, TREE_CONNECT, the BIND and both calls.
+  for (size_t k = 0; k < c_.received.size(); ++k) {
+    std::vector<ServerFrame> frames = c_.received;
+    Smb2Header h = FirstHeader(frames[k].bytes);
+    h.status = 0xC0000022;
+    frames[k].bytes = Frame(h, kErrorBody);
+    EXPECT_TRUE(Is(RunFrames(frames), StatusKind::kNtStatus, 0xC0000022)) << k;
+    frames[k].bytes = Frame(h, Bytes(kErrorBody.begin(), kErrorBody.end() - 1));
+    EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed) << k;
+  }
+  // An unexpected success before the challenge: nothing to answer.
+  std::vector<ServerFrame> frames = c_.received;
+  PatchU32(WireWriter{&frames[1].bytes}, 4 + 8, 0);
+  EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed);
+}
+
+TEST_F(DomainQueryFlow, PeerThatIsSilentClosesOrRefusesFailsCleanly) {
+  std::vector<ServerFrame> frames(c_.received.begin(), c_.received.begin() + 3);
+  EXPECT_TRUE(Is(RunFrames(frames), StatusKind::kTransport, kReplyTimeout));
+  FakePeer closed;
+  closed.at_end = TransportFailure(kClosed);
+  AccountDomain out;
+  EXPECT_TRUE(Is(RunPeer(&closed, &out), StatusKind::kTransport, kClosedEarly));
+  EXPECT_TRUE(Is(RunFrames({{{0x83, 0, 0, 1, 0x81}, 1}}), StatusKind::kTransport, kNegativeSession));
+  EXPECT_EQ(RunFrames({{Bytes(68, 0x42), 1}}).kind, StatusKind::kMalformed);
+  // No time left at all: no wait is started.
+  FakePeer peer;
+  peer.frames = c_.received;
+  QueryLimits none;
+  none.total_ms = 0;
+  EXPECT_TRUE(Is(RunPeer(&peer, &out, none), StatusKind::kTransport, kReplyTimeout));
+  EXPECT_EQ(peer.receives, 0u);
+}
+
+}  // namespace
+}  // namespace net

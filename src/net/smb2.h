@@ -1,1 +1,148 @@
-// (to be written)
+// SMB2 over direct TCP for the query: framing, the 64-byte header, the few
+// requests we send, chaining them into a related compound, and the checked
+// decoding of their responses (MS-SMB2 2.1, 2.2).
+#ifndef KESTRIN_NET_SMB2_H_
+#define KESTRIN_NET_SMB2_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "net/status.h"
+
+namespace net {
+
+constexpr size_t kSmb2HeaderSize = 64;
+/// The 4-byte direct-TCP prefix.
+constexpr size_t kSmb2FramePrefix = 4;
+/// The largest frame we accept: our replies are a few KiB at most.
+constexpr size_t kSmb2MaxFrame = 65536 + 1024;
+
+enum Smb2Command : uint16_t {
+  kSmb2Negotiate = 0,
+  kSmb2SessionSetup = 1,
+  kSmb2TreeConnect = 3,
+  kSmb2Create = 5,
+  kSmb2Read = 8,
+  kSmb2Ioctl = 11,
+};
+
+constexpr uint32_t kSmb2FlagResponse = 0x1;
+constexpr uint32_t kSmb2FlagAsync = 0x2;
+constexpr uint32_t kSmb2FlagRelated = 0x4;
+
+constexpr uint32_t kStatusSuccess = 0x00000000;
+constexpr uint32_t kStatusPending = 0x00000103;
+constexpr uint32_t kStatusBufferOverflow = 0x80000005;
+constexpr uint32_t kStatusMoreProcessing = 0xC0000016;
+
+/// Credits we ask for on every request.
+constexpr uint16_t kSmb2CreditRequest = 64;
+
+/// The header fields we use, in either form (async_id only with kSmb2FlagAsync;
+/// tree_id only without it).
+struct Smb2Header {
+  uint16_t credit_charge = 0;
+  uint32_t status = 0;
+  uint16_t command = 0;
+  uint16_t credits = 0;  // CreditRequest or CreditResponse
+  uint32_t flags = 0;
+  uint32_t next_command = 0;
+  uint64_t message_id = 0;
+  uint64_t async_id = 0;
+  uint32_t tree_id = 0;
+  uint64_t session_id = 0;
+};
+
+struct Smb2FileId {
+  uint64_t persistent = 0;
+  uint64_t volatile_id = 0;
+};
+
+/// Per-request ids; a related request takes session, tree and file from the
+/// one before it, so its own are placeholders.
+struct Smb2Ids {
+  uint64_t message_id = 0;
+  uint16_t credit_charge = 0;
+  uint64_t session_id = 0;
+  uint32_t tree_id = 0;
+  bool related = false;
+};
+
+/// A frame being built: the direct-TCP prefix, then one request or a chain.
+struct Smb2Frame {
+  std::vector<uint8_t> bytes;
+  size_t last_header = 0;  // offset of the newest request's header
+  size_t count = 0;        // requests in the frame
+};
+
+/// One response cut out of a received frame: its header and all its bytes
+/// (header included), so body offsets are checked against `size`.
+struct Smb2Message {
+  Smb2Header header;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
+/// Appends a header (MS-SMB2 2.2.1.1 / 2.2.1.2).
+void EncodeSmb2Header(const Smb2Header& h, std::vector<uint8_t>* out);
+/// Reads a header of either form: ProtocolId and StructureSize are checked.
+[[nodiscard]] bool DecodeSmb2Header(const uint8_t* data, size_t size, Smb2Header* h);
+
+/// Empties `f` and reserves the direct-TCP prefix.
+void StartFrame(Smb2Frame* f);
+/// Writes the prefix's 24-bit big-endian length; false when too long.
+[[nodiscard]] bool FinishFrame(Smb2Frame* f);
+/// Checks a received prefix: 0x00 and a length from one header up to
+/// kSmb2MaxFrame. A NetBIOS negative session response (0x83) is
+/// kNegativeSession, anything else kMalformed.
+Status DecodeFramePrefix(const uint8_t prefix[4], size_t* length);
+
+/// Requests; each appends header and body to `f`, chaining after the request
+/// before it in the same frame.
+void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const uint8_t client_guid[16],
+                     const uint8_t salt[32]);
+void AppendSessionSetup(Smb2Frame* f, const Smb2Ids& ids, const uint8_t* token,
+                        size_t token_size);
+void AppendTreeConnect(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& path);
+void AppendCreatePipe(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& pipe);
+void AppendPipeTransceive(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file,
+                          const uint8_t* input, size_t input_size);
+void AppendRead(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file, uint32_t length);
+
+/// Cuts the response at `*pos` out of a frame's payload (prefix removed) and
+/// advances `*pos` past it; false when the header or NextCommand is broken.
+/// Call while *pos < size.
+[[nodiscard]] bool NextMessage(const uint8_t* payload, size_t size, size_t* pos, Smb2Message* msg);
+
+/// Response bodies. Each checks StructureSize and that every offset and
+/// length stays inside the message; a broken body is kMalformed.
+/// NEGOTIATE: the dialect must be one we offered.
+Status DecodeNegotiateResponse(const Smb2Message& m, uint16_t* dialect);
+/// SESSION_SETUP: yields the security buffer (pointing into the message).
+Status DecodeSessionSetupResponse(const Smb2Message& m, const uint8_t** token, size_t* size);
+Status DecodeTreeConnectResponse(const Smb2Message& m);
+Status DecodeCreateResponse(const Smb2Message& m, Smb2FileId* file);
+/// IOCTL: yields the output buffer.
+Status DecodeIoctlResponse(const Smb2Message& m, const uint8_t** output, size_t* size);
+/// READ: yields the data.
+Status DecodeReadResponse(const Smb2Message& m, const uint8_t** data, size_t* size);
+/// ERROR body, sent with failures and with STATUS_PENDING.
+Status DecodeErrorResponse(const Smb2Message& m);
+
+/// The credit window: MessageIds below `limit` may be used.
+struct Smb2Credits {
+  uint64_t next_id = 0;
+  uint64_t limit = 1;  // a client starts with one credit
+};
+
+/// Takes `n` MessageIds from the window; false when it has fewer.
+[[nodiscard]] bool TakeMessageIds(Smb2Credits* c, uint64_t n, uint64_t* first);
+/// Adds the credits a response granted.
+void GrantCredits(Smb2Credits* c, uint16_t granted);
+
+}  // namespace net
+
+#endif  // KESTRIN_NET_SMB2_H_

@@ -1,1 +1,265 @@
-// (to be written)
+// The socket layer over POSIX sockets, poll and getrandom.
+#include "net/socket.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "net/socket_common.h"
+
+namespace net {
+namespace {
+
+/// Waits for `events` on `fd` until `deadline_ms`: 1 ready, 0 timed out,
+/// -1 failed (errno set).
+int WaitFor(int fd, short events, uint64_t deadline_ms) {
+  for (;;) {
+    pollfd p = {fd, events, 0};
+    int n = poll(&p, 1, static_cast<int>(RemainingMs(deadline_ms)));
+    if (n > 0) return 1;
+    if (n == 0) return 0;
+    if (errno != EINTR) return -1;
+  }
+}
+
+// A lookup that outlives its caller: the resolver's own timeouts can add up
+// to tens of seconds, longer than a query may wait, so the lookup runs on a
+// thread and the caller stops waiting at its deadline. Whichever side lets go
+// last frees the result.
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable done_signal;
+  bool done = false;
+  int error = 0;
+  addrinfo* result = nullptr;
+  ~Lookup() {
+    if (result != nullptr) freeaddrinfo(result);
+  }
+};
+
+struct LookupJob {
+  std::shared_ptr<Lookup> lookup;
+  std::string host;
+  std::string port;
+};
+
+void* RunLookup(void* argument) {
+  LookupJob* job = static_cast<LookupJob*>(argument);
+  addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* result = nullptr;
+  int error = getaddrinfo(job->host.c_str(), job->port.c_str(), &hints, &result);
+  {
+    std::lock_guard<std::mutex> hold(job->lookup->mutex);
+    job->lookup->error = error;
+    job->lookup->result = result;
+    job->lookup->done = true;
+    job->lookup->done_signal.notify_all();
+  }
+  delete job;
+  return nullptr;
+}
+
+/// Runs the name lookup on a thread and waits for it until `deadline_ms`;
+/// false when it did not finish in time (or could not start).
+bool LookupName(const std::shared_ptr<Lookup>& lookup, const std::string& host,
+                const char* port, uint64_t deadline_ms) {
+  LookupJob* job = new (std::nothrow) LookupJob{lookup, host, port};
+  if (job == nullptr) return false;
+  pthread_t worker;
+  if (pthread_create(&worker, nullptr, RunLookup, job) != 0) {
+    delete job;
+    return false;
+  }
+  std::unique_lock<std::mutex> hold(lookup->mutex);
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(RemainingMs(deadline_ms));
+  bool done = lookup->done_signal.wait_until(hold, until, [&] { return lookup->done; });
+  hold.unlock();
+  if (done) {
+    pthread_join(worker, nullptr);
+  } else {
+    pthread_detach(worker);  // it frees what it finds once it finishes
+  }
+  return done;
+}
+
+/// Resolves `host`; an address literal at once, a name on a worker thread
+/// for at most until `deadline_ms`.
+Status Resolve(const std::string& host, uint16_t port, uint64_t deadline_ms,
+               std::shared_ptr<Lookup>* out) {
+  char port_text[8];
+  snprintf(port_text, sizeof port_text, "%u", static_cast<unsigned>(port));
+  auto lookup = std::make_shared<Lookup>();
+  addrinfo hints = {};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+  int error = getaddrinfo(host.c_str(), port_text, &hints, &lookup->result);
+  if (error == EAI_NONAME) {
+    if (!LookupName(lookup, host, port_text, deadline_ms)) return TransportFailure(kResolveFailed);
+    error = lookup->error;
+  }
+  if (error != 0 || lookup->result == nullptr) {
+    // EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_NODATA: all say "no such host"
+    // to the user; anything else is the system failing.
+    bool resolver = error == 0 || error == EAI_NONAME || error == EAI_AGAIN ||
+                    error == EAI_FAIL;
+#ifdef EAI_NODATA
+    resolver = resolver || error == EAI_NODATA;
+#endif
+    return TransportFailure(resolver ? kResolveFailed : kSocketFailure);
+  }
+  *out = lookup;
+  return OkStatus();
+}
+
+TransportError ConnectErrorKind(int error) {
+  switch (error) {
+    case ECONNREFUSED: return kConnectRefused;
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+    case ENETDOWN: return kUnreachable;
+    case ETIMEDOUT: return kConnectTimeout;
+    default: return kSocketFailure;
+  }
+}
+
+/// One connection attempt: the connected socket, or -1 and the reason.
+int ConnectOne(const addrinfo* a, uint64_t attempt_deadline, TransportError* failure) {
+  *failure = kSocketFailure;
+  int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+  if (fd < 0) return -1;
+  int error = 0;
+  if (connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+    error = errno;
+    if (error == EINPROGRESS || error == EINTR) {
+      int ready = WaitFor(fd, POLLOUT, attempt_deadline);
+      socklen_t size = sizeof error;
+      if (ready == 0) {
+        error = ETIMEDOUT;
+      } else if (ready < 0) {
+        error = errno;
+      } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+        error = errno;
+      }
+    }
+  }
+  if (error != 0) {
+    close(fd);
+    *failure = ConnectErrorKind(error);
+    return -1;
+  }
+  int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // a failure only costs latency
+  return fd;
+}
+
+}  // namespace
+
+uint64_t MonotonicMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000 + static_cast<uint64_t>(t.tv_nsec) / 1000000;
+}
+
+Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
+                  uint64_t deadline_ms, Connection* out) {
+  out->handle = -1;
+  std::shared_ptr<Lookup> lookup;
+  Status resolved = Resolve(host, port, deadline_ms, &lookup);
+  if (!IsOk(resolved)) return resolved;
+
+  return ConnectInTurn(lookup->result, connect_ms, deadline_ms,
+                       [out](const addrinfo* a, uint64_t attempt_deadline, TransportError* e) {
+                         int fd = ConnectOne(a, attempt_deadline, e);
+                         if (fd >= 0) out->handle = fd;
+                         return fd >= 0;
+                       });
+}
+
+Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout_ms) {
+  if (c->handle < 0) return TransportFailure(kSocketFailure);
+  int fd = static_cast<int>(c->handle);
+  uint64_t deadline = MonotonicMs() + timeout_ms;
+  size_t sent = 0;
+  while (sent < size) {
+    ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      int ready = WaitFor(fd, POLLOUT, deadline);
+      if (ready == 0) return TransportFailure(kReplyTimeout);
+      if (ready < 0) return TransportFailure(kSocketFailure);
+      continue;
+    }
+    bool closed = n < 0 && (errno == EPIPE || errno == ECONNRESET);
+    return TransportFailure(closed ? kClosed : kSocketFailure);
+  }
+  return OkStatus();
+}
+
+Status ReceiveExact(Connection* c, uint8_t* data, size_t size, uint32_t timeout_ms) {
+  if (c->handle < 0) return TransportFailure(kSocketFailure);
+  int fd = static_cast<int>(c->handle);
+  uint64_t deadline = MonotonicMs() + timeout_ms;
+  size_t got = 0;
+  while (got < size) {
+    ssize_t n = recv(fd, data + got, size - got, 0);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) return TransportFailure(kClosed);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      int ready = WaitFor(fd, POLLIN, deadline);
+      if (ready == 0) return TransportFailure(kReplyTimeout);
+      if (ready < 0) return TransportFailure(kSocketFailure);
+      continue;
+    }
+    return TransportFailure(errno == ECONNRESET ? kClosed : kSocketFailure);
+  }
+  return OkStatus();
+}
+
+void CloseConnection(Connection* c) {
+  if (c->handle >= 0) close(static_cast<int>(c->handle));
+  c->handle = -1;
+}
+
+bool FillRandom(uint8_t* out, size_t size) {
+  size_t filled = 0;
+  while (filled < size) {
+    ssize_t n = getrandom(out + filled, size - filled, 0);
+    if (n > 0) {
+      filled += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace net

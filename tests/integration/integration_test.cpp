@@ -1,0 +1,307 @@
+// The query against real Samba servers and fake listeners, each in a network
+// namespace of its own (scripts/test-servers.sh). The query runs in the
+// probe program inside the namespace. Needs root and smbd; skipped without.
+//
+// KESTRIN_VALGRIND=1 runs every probe under valgrind's leak checker; a
+// memory error or leak then fails the test.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "net/socket.h"
+#include "platform/netapi.h"
+
+namespace {
+
+struct Output {
+  int exit_code = -1;
+  std::string text;
+};
+
+std::string Quote(const std::string& word) {
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+Output Shell(const std::string& command) {
+  Output out;
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.text.append(buffer, n);
+  int status = pclose(pipe);
+  out.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+bool UnderValgrind() {
+  const char* v = getenv("KESTRIN_VALGRIND");
+  return v != nullptr && strcmp(v, "1") == 0;
+}
+
+/// Extra time a probe may take for starting up: valgrind is slow to start.
+uint64_t StartupMs() { return UnderValgrind() ? 4000 : 500; }
+
+/// Why the tests cannot run here, or empty when they can.
+std::string MissingPrerequisite() {
+  if (geteuid() != 0) return "needs root for network namespaces";
+  if (Shell("command -v smbd rpcclient").exit_code != 0) return "needs smbd and rpcclient";
+  if (UnderValgrind() && Shell("command -v valgrind").exit_code != 0) return "needs valgrind";
+  return "";
+}
+
+#define SKIP_UNLESS_POSSIBLE()                                    \
+  do {                                                            \
+    std::string missing = MissingPrerequisite();                  \
+    if (!missing.empty()) GTEST_SKIP() << missing;                \
+  } while (0)
+
+bool Servers(const std::string& arguments) {
+  Output out = Shell(Quote(KESTRIN_TEST_SERVERS) + " " + arguments);
+  if (out.exit_code != 0) ADD_FAILURE() << "test-servers.sh " << arguments << ":\n" << out.text;
+  return out.exit_code == 0;
+}
+
+/// What the probe printed: "status=N kind=K code=C ms=M[ name=X sid=S]".
+struct Probe {
+  int status = -1;
+  uint64_t ms = 0;       // the query alone, measured by the probe
+  uint64_t wall_ms = 0;  // the whole probe process
+  std::string name;
+  std::string sid;
+  std::string text;
+};
+
+Probe RunProbe(const std::string& server_ns, const std::string& target,
+               const std::string& limits = "") {
+  std::string command = "ip netns exec " + Quote("kt-" + server_ns) + " ";
+  if (UnderValgrind()) {
+    command += "valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect "
+               "--error-exitcode=99 ";
+  }
+  command += Quote(KESTRIN_PROBE) + " " + limits + " " + Quote(target);
+  Probe p;
+  uint64_t start = net::MonotonicMs();
+  Output out = Shell(command);
+  p.wall_ms = net::MonotonicMs() - start;
+  p.text = out.text;
+  EXPECT_EQ(out.exit_code, 0) << command << "\n" << out.text;
+  unsigned long long ms = 0;
+  if (sscanf(out.text.c_str(), "status=%d kind=%*u code=%*x ms=%llu", &p.status, &ms) != 2) {
+    ADD_FAILURE() << "no result from " << command << "\n" << out.text;
+  }
+  p.ms = ms;
+  size_t name = out.text.find(" name=");
+  size_t sid = out.text.find(" sid=");
+  if (name != std::string::npos && sid != std::string::npos && sid > name) {
+    p.name = out.text.substr(name + 6, sid - name - 6);
+    size_t end = out.text.find('\n', sid);
+    p.sid = out.text.substr(sid + 5, end == std::string::npos ? end : end - sid - 5);
+  }
+  return p;
+}
+
+/// rpcclient's anonymous "lsaquery 5" in the namespace: name and SID text.
+void Rpcclient(const std::string& server_ns, std::string* name, std::string* sid) {
+  Output out = Shell("ip netns exec " + Quote("kt-" + server_ns) +
+                     " timeout 30 rpcclient -U% -N 127.0.0.1 -c 'lsaquery 5'");
+  ASSERT_EQ(out.exit_code, 0) << out.text;
+  size_t n = out.text.find("Domain Name: ");
+  size_t s = out.text.find("Domain Sid: ");
+  ASSERT_NE(n, std::string::npos) << out.text;
+  ASSERT_NE(s, std::string::npos) << out.text;
+  *name = out.text.substr(n + 13, out.text.find('\n', n) - n - 13);
+  *sid = out.text.substr(s + 12, out.text.find('\n', s) - s - 12);
+}
+
+// One standalone server for the whole suite: starting one costs about 0.6 s.
+class StandaloneServerTest : public ::testing::Test {
+ protected:
+  static constexpr const char* kServer = "ki-sales";
+  static bool started_;
+
+  static void SetUpTestSuite() {
+    started_ = MissingPrerequisite().empty() &&
+               Servers(std::string("start ") + kServer +
+                       " --netbios KISALES --workgroup KIWG --sid S-1-5-21-100-200-300");
+  }
+  static void TearDownTestSuite() {
+    if (started_) Servers(std::string("stop ") + kServer);
+  }
+  void SetUp() override {
+    SKIP_UNLESS_POSSIBLE();
+    ASSERT_TRUE(started_) << "the server did not start";
+  }
+};
+bool StandaloneServerTest::started_ = false;
+
+TEST_F(StandaloneServerTest, AnswersOverEveryAddressAndName) {
+  // By address, by the NetBIOS name from the namespace's hosts file, and
+  // in the forms a user types.
+  for (const char* target : {"127.0.0.1", "::1", "[::1]", "KISALES", "\\\\KISALES", "kisales",
+                             "localhost"}) {
+    SCOPED_TRACE(target);
+    Probe p = RunProbe(kServer, target);
+    EXPECT_EQ(p.status, 0) << p.text;
+    EXPECT_EQ(p.name, "KISALES");
+    EXPECT_EQ(p.sid, "S-1-5-21-100-200-300");
+  }
+}
+
+TEST_F(StandaloneServerTest, AgreesWithRpcclient) {
+  std::string name, sid;
+  ASSERT_NO_FATAL_FAILURE(Rpcclient(kServer, &name, &sid));
+  Probe p = RunProbe(kServer, "127.0.0.1");
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_EQ(p.name, name);
+  EXPECT_EQ(p.sid, sid);
+}
+
+TEST_F(StandaloneServerTest, NameThatDoesNotResolve) {
+  Probe p = RunProbe(kServer, "nosuchhost.invalid");
+  EXPECT_EQ(p.status, 53) << p.text;
+  EXPECT_LT(p.ms, 2000u);
+}
+
+// Names and SIDs at the edges of what Samba serves: upper-casing of
+// non-ASCII letters, a letter outside the BMP, no sub-authorities, the
+// most (14) a server will start with, and an authority past 32 bits.
+struct Domain {
+  const char* netbios;
+  const char* sid;
+  const char* name;  // what the server reports
+};
+
+class UnusualDomainTest : public ::testing::TestWithParam<Domain> {};
+
+TEST_P(UnusualDomainTest, ReportsWhatTheServerHolds) {
+  SKIP_UNLESS_POSSIBLE();
+  const Domain& d = GetParam();
+  ASSERT_TRUE(Servers(std::string("start ki-odd --netbios ") + Quote(d.netbios) + " --sid " +
+                      Quote(d.sid)));
+  std::string rpc_name, rpc_sid;
+  Rpcclient("ki-odd", &rpc_name, &rpc_sid);
+  Probe p = RunProbe("ki-odd", "127.0.0.1");
+  Servers("stop ki-odd");
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_EQ(p.name, d.name);
+  EXPECT_EQ(p.name, rpc_name);
+  EXPECT_EQ(p.sid, d.sid);  // not rpcclient's text: it differs for large authorities
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, UnusualDomainTest,
+    ::testing::Values(
+        Domain{"M\xc3\xbcller", "S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13", "M\xc3\x9cLLER"},
+        Domain{"A\xf0\x9f\x98\x80" "B", "S-1-0xFFFFFFFFFFFF-21-1-2-3", "A\xf0\x9f\x98\x80" "B"},
+        Domain{"x", "S-1-5", "X"}));
+
+// Servers that refuse: each runs alone, started and stopped in its test.
+TEST(RefusingServerTest, AnonymousRefusedIsAccessDenied) {
+  SKIP_UNLESS_POSSIBLE();
+  ASSERT_TRUE(Servers("start ki-ra2 --conf 'restrict anonymous = 2' --ready tcp"));
+  Probe p = RunProbe("ki-ra2", "127.0.0.1");
+  Servers("stop ki-ra2");
+  EXPECT_EQ(p.status, 5) << p.text;
+}
+
+TEST(RefusingServerTest, Smb1OnlyServerIsBadNetPath) {
+  SKIP_UNLESS_POSSIBLE();
+  ASSERT_TRUE(Servers("start ki-nt1 --conf 'server min protocol = NT1' "
+                      "--conf 'server max protocol = NT1' --ready tcp"));
+  Probe p = RunProbe("ki-nt1", "127.0.0.1");
+  Servers("stop ki-nt1");
+  EXPECT_EQ(p.status, 53) << p.text;
+}
+
+// Fake listeners, all started once for the suite (each takes ~0.1 s).
+class FakeServerTest : public ::testing::Test {
+ protected:
+  static bool started_;
+  static constexpr const char* kModes[] = {"none", "silent", "close", "junk", "silent-dns"};
+
+  static void SetUpTestSuite() {
+    started_ = MissingPrerequisite().empty();
+    for (const char* mode : kModes) {
+      started_ = started_ && Servers(std::string("fake ki-") + mode + " " + mode);
+    }
+  }
+  static void TearDownTestSuite() {
+    if (!MissingPrerequisite().empty()) return;
+    for (const char* mode : kModes) Servers(std::string("stop ki-") + mode);
+  }
+  void SetUp() override {
+    SKIP_UNLESS_POSSIBLE();
+    ASSERT_TRUE(started_) << "the fakes did not start";
+  }
+};
+bool FakeServerTest::started_ = false;
+constexpr const char* FakeServerTest::kModes[];
+
+TEST_F(FakeServerTest, NoListenerIsBadNetPath) {
+  for (const char* target : {"127.0.0.1", "::1", "ki-none"}) {
+    SCOPED_TRACE(target);
+    Probe p = RunProbe("ki-none", target);
+    EXPECT_EQ(p.status, 53) << p.text;
+    EXPECT_LT(p.ms, 1000u);
+  }
+}
+
+TEST_F(FakeServerTest, SilentListenerTimesOutOnTime) {
+  const uint32_t reply_ms = 1500;
+  Probe p = RunProbe("ki-silent", "127.0.0.1",
+                     "--connect-ms 1500 --reply-ms " + std::to_string(reply_ms) + " --total-ms 8000");
+  EXPECT_EQ(p.status, 121) << p.text;
+  EXPECT_GE(p.ms, reply_ms - 50);
+  EXPECT_LT(p.ms, reply_ms + (UnderValgrind() ? 2000u : 500u));
+  EXPECT_LT(p.wall_ms, reply_ms + StartupMs() + 1000);
+}
+
+TEST_F(FakeServerTest, TotalLimitCutsAReplyWaitShort) {
+  Probe p = RunProbe("ki-silent", "::1", "--reply-ms 10000 --total-ms 1000");
+  EXPECT_EQ(p.status, 121) << p.text;
+  EXPECT_LT(p.ms, 1000u + (UnderValgrind() ? 2000u : 500u));
+}
+
+TEST_F(FakeServerTest, CloseBeforeAnswerIsBadNetPath) {
+  // Closing before NEGOTIATE's answer is what an SMB1-only server does, so
+  // it reads as "not an SMB2 server" (53); a reset racing the close can only
+  // be seen as a later close (64).
+  for (const char* target : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(target);
+    Probe p = RunProbe("ki-close", target);
+    EXPECT_TRUE(p.status == 53 || p.status == 64) << p.text;
+  }
+}
+
+TEST_F(FakeServerTest, JunkIsBadNetResponse) {
+  Probe p = RunProbe("ki-junk", "127.0.0.1");
+  EXPECT_EQ(p.status, 58) << p.text;
+}
+
+TEST_F(FakeServerTest, NameLookupIsBoundedByTheTotalLimit) {
+  // The namespace's DNS server never answers; the resolver alone would wait
+  // for 20 s.
+  Probe p = RunProbe("ki-silent-dns", "nosuchhost.invalid", "--total-ms 1500");
+  EXPECT_EQ(p.status, 53) << p.text;
+  EXPECT_LT(p.ms, 1500u + (UnderValgrind() ? 2000u : 300u));
+  EXPECT_LT(p.wall_ms, 1500u + StartupMs() + 1000);
+}
+
+TEST(PlatformCallTest, OnlyLevelTwoIsKnown) {
+  LPBYTE buffer = reinterpret_cast<LPBYTE>(&buffer);
+  EXPECT_EQ(Kestrin(reinterpret_cast<LPCWSTR>(u"x"), 1, &buffer), 124u);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(Kestrin(reinterpret_cast<LPCWSTR>(u"x"), 3, &buffer), 124u);
+}
+
+}  // namespace
