@@ -15,6 +15,9 @@
 
 namespace {
 
+/// Wide text as the platform has it: wchar_t on Windows, char16_t elsewhere.
+typedef std::basic_string<WCHAR> WideText;
+
 // What the fakes saw and do, reset by each test.
 struct Seams {
   NET_API_STATUS status = 0;
@@ -67,7 +70,7 @@ struct FakeRecord {
   WCHAR name[64];
 };
 
-FakeRecord* MakeRecord(const char16_t* name, BYTE revision, std::vector<DWORD> subs) {
+FakeRecord* MakeRecord(LPCWSTR name, BYTE revision, std::vector<DWORD> subs) {
   static FakeRecord record;
   memset(&record, 0, sizeof record);
   SID* sid = reinterpret_cast<SID*>(record.sid);
@@ -75,7 +78,7 @@ FakeRecord* MakeRecord(const char16_t* name, BYTE revision, std::vector<DWORD> s
   sid->SubAuthorityCount = static_cast<BYTE>(subs.size());
   sid->IdentifierAuthority.Value[5] = 5;
   memcpy(record.sid + 8, subs.data(), 4 * subs.size());
-  std::u16string n(name);
+  WideText n(name);
   memcpy(record.name, n.c_str(), 2 * (n.size() + 1));
   record.info.usrmod2_domain_name = record.name;
   record.info.usrmod2_domain_id = sid;
@@ -87,9 +90,9 @@ struct DriverRun {
   std::string output;
 };
 
-DriverRun RunDriver(std::vector<std::u16string> args) {
+DriverRun RunDriver(std::vector<WideText> args) {
   std::vector<WCHAR*> argv;
-  for (std::u16string& a : args) argv.push_back(&a[0]);
+  for (WideText& a : args) argv.push_back(&a[0]);
   argv.push_back(NULL);
   testing::internal::CaptureStdout();
   int status = wmain(static_cast<int>(args.size()), argv.data());
@@ -106,8 +109,8 @@ class DriverTest : public testing::Test {
 
 TEST_F(DriverTest, WrongArgumentCountPrintsUsageAndMakesNoQuery) {
   const std::string usage = std::string(kHead) + "Usage: Kestrin {\\\\RemoteComputer}\n";
-  for (auto args : {std::vector<std::u16string>{u"kestrin"},
-                    std::vector<std::u16string>{u"kestrin", u"a", u"b"}}) {
+  for (auto args : {std::vector<WideText>{TEXT("kestrin")},
+                    std::vector<WideText>{TEXT("kestrin"), TEXT("a"), TEXT("b")}}) {
     DriverRun run = RunDriver(args);
     EXPECT_EQ(1, run.exit_status);
     EXPECT_EQ(usage, run.output);
@@ -117,8 +120,8 @@ TEST_F(DriverTest, WrongArgumentCountPrintsUsageAndMakesNoQuery) {
 }
 
 TEST_F(DriverTest, SuccessPrintsFiveLinesAndReleasesRecordThenText) {
-  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(u"SALES", 1, {21, 100, 200, 300}));
-  DriverRun run = RunDriver({u"kestrin", u"\\\\sales"});
+  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(TEXT("SALES"), 1, {21, 100, 200, 300}));
+  DriverRun run = RunDriver({TEXT("kestrin"), TEXT("\\\\sales")});
   EXPECT_EQ(0, run.exit_status);
   EXPECT_EQ(std::string(kHead) +
                 "Kestrin resulted in return code 0.\n"
@@ -133,14 +136,14 @@ TEST_F(DriverTest, SuccessPrintsFiveLinesAndReleasesRecordThenText) {
 
 TEST_F(DriverTest, ArgumentIsPassedOnUnchanged) {
   seams.status = 53;
-  for (const char16_t* typed : {u"", u"sales", u"\\\\sales", u"\\\\\\x y"}) {
-    std::vector<std::u16string> args = {u"kestrin", typed};
+  for (LPCWSTR typed : {TEXT(""), TEXT("sales"), TEXT("\\\\sales"), TEXT("\\\\\\x y")}) {
+    std::vector<WideText> args = {TEXT("kestrin"), typed};
     std::vector<WCHAR*> argv = {&args[0][0], &args[1][0], NULL};
     testing::internal::CaptureStdout();
     wmain(2, argv.data());
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(argv[1], seams.server_seen);  // the very same text, not a copy
-    EXPECT_EQ(std::u16string(typed), std::u16string(seams.server_seen));
+    EXPECT_EQ(WideText(typed), WideText(seams.server_seen));
   }
 }
 
@@ -152,8 +155,8 @@ TEST_F(DriverTest, FailedQueryPrintsStatusAndReleasesNothing) {
   for (auto row : rows) {
     seams = Seams();
     seams.status = row.status;
-    seams.record = reinterpret_cast<LPBYTE>(MakeRecord(u"X", 1, {}));
-    DriverRun run = RunDriver({u"kestrin", u"host"});
+    seams.record = reinterpret_cast<LPBYTE>(MakeRecord(TEXT("X"), 1, {}));
+    DriverRun run = RunDriver({TEXT("kestrin"), TEXT("host")});
     EXPECT_EQ(2, run.exit_status);
     EXPECT_EQ(std::string(kHead) + "Kestrin resulted in return code " + row.printed + ".\n",
               run.output);
@@ -162,17 +165,17 @@ TEST_F(DriverTest, FailedQueryPrintsStatusAndReleasesNothing) {
 }
 
 TEST_F(DriverTest, SidWithoutSubAuthoritiesNeeds56Bytes) {
-  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(u"NT AUTHORITY", 1, {}));
-  DriverRun run = RunDriver({u"kestrin", u"h"});
+  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(TEXT("NT AUTHORITY"), 1, {}));
+  DriverRun run = RunDriver({TEXT("kestrin"), TEXT("h")});
   EXPECT_EQ(0, run.exit_status);
   EXPECT_NE(std::string::npos, run.output.find("Returned domain ID: S-1-5\n"));
   EXPECT_EQ("malloc 56", seams.events.at(0));
 }
 
 TEST_F(DriverTest, AllocationFailureStillReleasesTheRecordAndExitsZero) {
-  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(u"SALES", 1, {21, 100, 200, 300}));
+  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(TEXT("SALES"), 1, {21, 100, 200, 300}));
   seams.fail_malloc = true;
-  DriverRun run = RunDriver({u"kestrin", u"h"});
+  DriverRun run = RunDriver({TEXT("kestrin"), TEXT("h")});
   EXPECT_EQ(0, run.exit_status);
   EXPECT_EQ(std::string(kHead) +
                 "Kestrin resulted in return code 0.\n"
@@ -183,8 +186,8 @@ TEST_F(DriverTest, AllocationFailureStillReleasesTheRecordAndExitsZero) {
 }
 
 TEST_F(DriverTest, InvalidSidIsReportedWithoutAllocatingOrPrintingGarbage) {
-  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(u"SALES", 2, {21}));
-  DriverRun run = RunDriver({u"kestrin", u"h"});
+  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(TEXT("SALES"), 2, {21}));
+  DriverRun run = RunDriver({TEXT("kestrin"), TEXT("h")});
   EXPECT_EQ(0, run.exit_status);
   EXPECT_EQ(std::string(kHead) +
                 "Kestrin resulted in return code 0.\n"
@@ -198,8 +201,8 @@ TEST_F(DriverTest, NonAsciiDomainNamePrintsAsUtf8) {
 #ifdef _WIN32
   GTEST_SKIP() << "the Windows runtime prints wide text in its own default locale";
 #endif
-  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(u"M\u00dcLLER \u6771\u4eac", 1, {1}));
-  DriverRun run = RunDriver({u"kestrin", u"h"});
+  seams.record = reinterpret_cast<LPBYTE>(MakeRecord(TEXT("M\u00dcLLER \u6771\u4eac"), 1, {1}));
+  DriverRun run = RunDriver({TEXT("kestrin"), TEXT("h")});
   EXPECT_NE(std::string::npos,
             run.output.find("Returned domain name: M\xc3\x9cLLER \xe6\x9d\xb1\xe4\xba\xac\n"));
 }

@@ -93,9 +93,10 @@ DWORD GetLastError(void);
 int ConsolePrintf(const char* format, ...);
 #define printf ConsolePrintf
 
-/// The program's wide entry, called with the command line as UTF-16.
-int wmain(int argc, WCHAR* argv[]);
-
 #endif  // _WIN32
+
+/// The program's wide entry, called with the command line as UTF-16. The
+/// Windows headers do not declare it; the driver's tests call it.
+int wmain(int argc, WCHAR* argv[]);
 
 #endif  // KESTRIN_PLATFORM_WIN32_API_H_
