@@ -77,7 +77,7 @@ FakeRecord* MakeRecord(LPCWSTR name, BYTE revision, std::vector<DWORD> subs) {
   sid->Revision = revision;
   sid->SubAuthorityCount = static_cast<BYTE>(subs.size());
   sid->IdentifierAuthority.Value[5] = 5;
-  memcpy(record.sid + 8, subs.data(), 4 * subs.size());
+  if (!subs.empty()) memcpy(record.sid + 8, subs.data(), 4 * subs.size());
   WideText n(name);
   memcpy(record.name, n.c_str(), 2 * (n.size() + 1));
   record.info.usrmod2_domain_name = record.name;
