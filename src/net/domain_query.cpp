@@ -92,11 +92,9 @@ Status ReceiveResponse(Exchange* x, uint64_t id, uint16_t command, Smb2Message* 
   }
 }
 
-/// The failure a response with an unwanted status stands for.
-Status ServerFailure(const Smb2Message& m) {
-  if (!IsOk(DecodeErrorResponse(m))) return Malformed();
-  return NtFailure(m.header.status);
-}
+/// The failure a response with an unwanted status stands for. The status
+/// in the header says it all; the error body adds nothing we use.
+Status ServerFailure(const Smb2Message& m) { return ServerRefusal(m.header.status); }
 
 /// Ids for the next request; false when the server left us no credit.
 bool NextIds(Exchange* x, bool related, Smb2Ids* ids) {
@@ -288,6 +286,8 @@ Status OpenLsaPipe(Exchange* x, const std::u16string& tree_path) {
   Status s = SendOne(x, &f, tree_ids, kSmb2TreeConnect, &m);
   if (!IsOk(s)) return s;
   if (m.header.status != kStatusSuccess) return ServerFailure(m);
+  // An async header has no TreeId; the tree would be lost.
+  if (m.header.flags & kSmb2FlagAsync) return Malformed();
   s = DecodeTreeConnectResponse(m);
   if (!IsOk(s)) return s;
   x->tree_id = m.header.tree_id;

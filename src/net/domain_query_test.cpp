@@ -328,7 +328,13 @@ TEST_F(DomainQueryFlow, ServerErrorAtEachStepIsReported) {
     h.status = 0xC0000022;
     frames[k].bytes = Frame(h, kErrorBody);
     EXPECT_TRUE(Is(RunFrames(frames), StatusKind::kNtStatus, 0xC0000022)) << k;
+    // A short error body does not hide the server's status.
     frames[k].bytes = Frame(h, Bytes(kErrorBody.begin(), kErrorBody.end() - 1));
+    EXPECT_TRUE(Is(RunFrames(frames), StatusKind::kNtStatus, 0xC0000022)) << k;
+    // A warning where only success will do is no error of the server's:
+    // it must not pass for one (nor as "more data").
+    h.status = 0x80000006;
+    frames[k].bytes = Frame(h, kErrorBody);
     EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed) << k;
   }
   // As recorded from a server that refuses anonymous access to IPC$.

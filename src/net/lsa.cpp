@@ -90,7 +90,7 @@ void EncodeOpenPolicy2(std::vector<uint8_t>* stub) {
 Status DecodeOpenPolicy2(const uint8_t* stub, size_t size, PolicyHandle* handle) {
   uint32_t status = 0;
   if (!TrailingStatus(stub, size, &status)) return Malformed();
-  if (status != 0) return NtFailure(status);
+  if (status != 0) return ServerRefusal(status);
   WireReader r = MakeReader(stub, size);
   if (size != sizeof handle->bytes + 4) return Malformed();
   ReadBytes(r, handle->bytes, sizeof handle->bytes);
@@ -114,7 +114,7 @@ void EncodeQueryAccountDomain(const PolicyHandle& handle, std::vector<uint8_t>* 
 Status DecodeAccountDomain(const uint8_t* stub, size_t size, AccountDomain* out) {
   uint32_t status = 0;
   if (!TrailingStatus(stub, size, &status)) return Malformed();
-  if (status != 0) return NtFailure(status);
+  if (status != 0) return ServerRefusal(status);
   WireReader r = MakeReader(stub, size - 4);
   uint32_t info_referent = ReadU32(r);
   uint16_t level = ReadU16(r);

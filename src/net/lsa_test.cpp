@@ -109,6 +109,9 @@ TEST(Lsa, OpenPolicy2Reply) {
     EXPECT_EQ(s.kind, StatusKind::kNtStatus);
     EXPECT_EQ(s.code, 0xC0000022u);
   }
+  // A success-class status other than 0 is no refusal, and no handle either.
+  std::vector<uint8_t> odd = Concat(Hex(kHandleHex), Hex("05 01 00 00"));
+  EXPECT_TRUE(IsMalformed(DecodeOpenPolicy2(odd.data(), odd.size(), &handle)));
   stub.insert(stub.begin(), 0);  // success, but not a handle's size
   EXPECT_TRUE(IsMalformed(DecodeOpenPolicy2(stub.data(), stub.size(), &handle)));
 }

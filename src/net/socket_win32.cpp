@@ -293,6 +293,9 @@ SOCKET ConnectOne(const ADDRINFOW* a, uint64_t attempt_deadline, TransportError*
   }
   BOOL on = TRUE;  // a failure only costs latency
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+  // Urgent data would otherwise show as an exception in every wait while
+  // recv says "would block": a server could make the waits spin.
+  setsockopt(s, SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&on), sizeof on);
   return s;
 }
 

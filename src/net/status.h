@@ -41,6 +41,12 @@ struct Status {
 
 inline Status OkStatus() { return Status{}; }
 inline Status NtFailure(uint32_t nt) { return Status{StatusKind::kNtStatus, nt}; }
+/// A server's non-success status where only success would do: an error
+/// stands for itself; a warning or informational status (the top two bits
+/// not both set) in its place is a reply that breaks the protocol.
+inline Status ServerRefusal(uint32_t nt) {
+  return (nt >> 30) == 3 ? NtFailure(nt) : Status{StatusKind::kMalformed, 0};
+}
 inline Status RpcFailure(uint32_t fault) { return Status{StatusKind::kRpcFault, fault}; }
 inline Status TransportFailure(TransportError e) { return Status{StatusKind::kTransport, e}; }
 inline Status Malformed() { return Status{StatusKind::kMalformed, 0}; }

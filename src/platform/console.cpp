@@ -13,11 +13,11 @@
 namespace {
 
 // One conversion of the narrow kind, handed to snprintf with its argument.
-void FormatOne(std::string* out, const std::string& spec, char conv, bool is_long,
+void FormatOne(std::string* out, const std::string& directive, char conv, bool is_long,
                int long_count, va_list* args) {
   char buf[512];
   int n = 0;
-  const char* f = spec.c_str();
+  const char* f = directive.c_str();
   switch (conv) {
     case 'd': case 'i':
       n = long_count >= 2 ? snprintf(buf, sizeof buf, f, va_arg(*args, long long))
@@ -44,7 +44,7 @@ void FormatOne(std::string* out, const std::string& spec, char conv, bool is_lon
       return;
     }
     default:
-      out->append(spec);
+      out->append(directive);
       return;
   }
   if (n > 0) out->append(buf, static_cast<size_t>(n) < sizeof buf ? n : sizeof buf - 1);
