@@ -27,8 +27,13 @@ build_and_test() {  # preset
 
 stage "native build and tests" build_and_test default
 stage "sanitizer build and tests" build_and_test asan
-[ -x scripts/fuzz.sh ] && stage "fuzzing" bash scripts/fuzz.sh "${KESTRIN_FUZZ_SECONDS:-60}"
-[ -x scripts/check-windows.sh ] && stage "windows build and tests" bash scripts/check-windows.sh
+windows() {  # the checks of both builds, then the 64-bit tool under Wine
+  bash scripts/check-windows.sh &&
+    bash tests/e2e/e2e_test.sh --wine build-win64/kestrin.exe
+}
+
+stage "fuzzing" bash scripts/fuzz.sh "${KESTRIN_FUZZ_SECONDS:-60}"
+stage "windows build and tests" windows
 
 echo "stages: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
