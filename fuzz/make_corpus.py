@@ -1,8 +1,15 @@
 #!/usr/bin/env python3
 """Writes fuzz/corpus/ from the live replies: one file per reply, its first
-byte choosing the decoder as reply_fuzz.cpp does."""
+byte choosing the decoder as reply_fuzz.cpp does; the SMB2 frames come from
+the recorded conversations in tests/data/. Writes fuzz/exchange_corpus/ from
+the same conversations: one file each, its server frames as the records
+exchange_fuzz.cpp reads (a 2-byte little-endian length, then the frame
+without its direct-TCP prefix)."""
 import os
 import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CONVERSATIONS = {"lsa": "samba_sales_lsa.txt", "denied": "samba_sales_denied.txt"}
 
 
 def H(text):
@@ -38,6 +45,52 @@ def response(call_id, flags, stub):
                        call_id, len(stub), 0, 0, 0) + stub
 
 
+def server_frames(name):
+    """The server's frames of a recorded conversation, prefixes included."""
+    path = os.path.join(HERE, "..", "tests", "data", name)
+    with open(path) as f:
+        return [bytes.fromhex(line[2:].strip()) for line in f if line.startswith("< ")]
+
+
+def read_split(frames):
+    """`frames` with the last IOCTL answer cut in two: STATUS_BUFFER_OVERFLOW
+    with the first 40 bytes of its output, then a READ answer with the rest."""
+    last = frames[-1]
+    header, body = last[4:68], last[68:]
+    offset, count = struct.unpack_from("<II", body, 32)
+    output = last[4 + offset:4 + offset + count]
+
+    def frame(header, body):
+        payload = header + body
+        return struct.pack(">I", len(payload)) + payload
+
+    overflow = header[:8] + struct.pack("<I", 0x80000005) + header[12:]
+    ioctl = body[:36] + struct.pack("<I", 40) + body[40:48] + output[:40]
+    read_header = (header[:8] + bytes(4) + struct.pack("<H", 8) + header[14:24]
+                   + struct.pack("<Q", 8) + header[32:])
+    read = struct.pack("<BBBBI", 17, 0, 0x50, 0, count - 40) + bytes(8) + output[40:]
+    return frames[:-1] + [frame(overflow, ioctl), frame(read_header, read)]
+
+
+def with_interim(frames, k):
+    """`frames` with an interim STATUS_PENDING answer to the request that
+    frame `k` answers put before it."""
+    header = frames[k][4:68]
+    flags = struct.unpack_from("<I", header, 16)[0] | 0x2
+    interim = (header[:8] + struct.pack("<I", 0x103) + header[12:16] + struct.pack("<I", flags)
+               + header[20:32] + struct.pack("<Q", 9) + header[40:]
+               + bytes([9, 0, 0, 0, 0, 0, 0, 0, 0x21]))
+    return frames[:k] + [struct.pack(">I", len(interim)) + interim] + frames[k:]
+
+
+def write(directory, corpus):
+    out = os.path.join(HERE, directory)
+    os.makedirs(out, exist_ok=True)
+    for name, data in corpus.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+
+
 def main():
     assert len(BIND_ACK) == 68 and len(DOMAIN_STUB) == 80 and len(CHALLENGE) == 134
     assert len(SPNEGO_CHALLENGE) == 0xA2 + 3
@@ -56,11 +109,17 @@ def main():
         "5-spnego-final": b"\5" + SPNEGO_FINAL,
         "6-ntlm-challenge": b"\6" + CHALLENGE,
     }
-    out = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
-    os.makedirs(out, exist_ok=True)
-    for name, data in corpus.items():
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
+    conversations = {tag: server_frames(name) for tag, name in CONVERSATIONS.items()}
+    conversations["lsa-read"] = read_split(conversations["lsa"])
+    conversations["lsa-pending"] = with_interim(conversations["lsa"], 5)
+    exchange = {}
+    for tag, frames in conversations.items():
+        for i, frame in enumerate(frames):
+            if b"\7" + frame not in corpus.values():
+                corpus["7-smb2-%s-%d" % (tag, i)] = b"\7" + frame
+        exchange[tag] = b"".join(struct.pack("<H", len(f) - 4) + f[4:] for f in frames)
+    write("corpus", corpus)
+    write("exchange_corpus", exchange)
 
 
 if __name__ == "__main__":
