@@ -45,7 +45,7 @@ done
 median() { sort -n "$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 printf '%-10s %14s %14s\n' "" "wall (ms)" "peak RSS (KiB)"
 for name in "${order[@]}"; do
-  printf '%-10s %14.2f %14d\n' "$name" "$(echo "$(median "$out/$name.ms") / 1000" | bc -l)" "$(median "$out/$name.kb")"
+  printf '%-10s %14.2f %14.0f\n' "$name" "$(echo "$(median "$out/$name.ms") / 1000" | bc -l)" "$(median "$out/$name.kb")"
 done
 r_ms=$(median "$out/rpcclient.ms"); r_kb=$(median "$out/rpcclient.kb")
 for name in call kestrin; do

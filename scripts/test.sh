@@ -3,7 +3,8 @@
 # AddressSanitizer/UndefinedBehaviorSanitizer), the integration and
 # end-to-end tests against real Samba servers in network namespaces (needs
 # root), a bounded fuzzing run, and the Windows build with its tests under
-# Wine. Prints one line per stage and a closing count.
+# Wine. Marks the start and end of each stage with "===" and ends with a
+# count of the stages that passed and failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -25,13 +26,13 @@ build_and_test() {  # preset
     ctest --preset "$1" --output-on-failure
 }
 
-stage "native build and tests" build_and_test default
-stage "sanitizer build and tests" build_and_test asan
 windows() {  # the checks of both builds, then the 64-bit tool under Wine
   bash scripts/check-windows.sh &&
     bash tests/e2e/e2e_test.sh --wine build-win64/kestrin.exe
 }
 
+stage "native build and tests" build_and_test default
+stage "sanitizer build and tests" build_and_test asan
 stage "fuzzing" bash scripts/fuzz.sh "${KESTRIN_FUZZ_SECONDS:-60}"
 stage "windows build and tests" windows
 

@@ -10,9 +10,6 @@
 
 #include "platform/netapi.h"
 
-#undef malloc
-#undef free
-
 namespace {
 
 /// Wide text as the platform has it: wchar_t on Windows, char16_t elsewhere.

@@ -13,6 +13,7 @@
 /// touching `text`, so a first call with no buffer and a length of 0 sizes
 /// the buffer. Returns FALSE without changing anything when `sid` is not
 /// valid, TRUE when the text was written (`*length` is then left as it was).
+/// A null `text` is always a size query, whatever `*length` says.
 BOOL FormatSidText(PSID sid, LPWSTR text, LPDWORD length);
 
 #endif  // KESTRIN_SID_TEXT_H_

@@ -49,7 +49,6 @@ constexpr PlatformErrorRow kTable[] = {
     {K::kNtStatus, 0xC00000B5, 121, "STATUS_IO_TIMEOUT", "ERROR_SEM_TIMEOUT"},
     {K::kNtStatus, 0xC00000AC, 231, "STATUS_PIPE_NOT_AVAILABLE", "ERROR_PIPE_BUSY"},
     {K::kNtStatus, 0xC00000B0, 233, "STATUS_PIPE_DISCONNECTED", "ERROR_PIPE_NOT_CONNECTED"},
-    {K::kNtStatus, 0x80000005, 234, "STATUS_BUFFER_OVERFLOW", "ERROR_MORE_DATA"},
     {K::kNtStatus, 0xC0000016, 234, "STATUS_MORE_PROCESSING_REQUIRED", "ERROR_MORE_DATA"},
     {K::kNtStatus, 0xC0000236, 1225, "STATUS_CONNECTION_REFUSED", "ERROR_CONNECTION_REFUSED"},
     {K::kNtStatus, 0xC000023C, 1231, "STATUS_NETWORK_UNREACHABLE", "ERROR_NETWORK_UNREACHABLE"},
@@ -66,13 +65,13 @@ constexpr PlatformErrorRow kTable[] = {
     {K::kNtStatus, 0xC0000234, 1909, "STATUS_ACCOUNT_LOCKED_OUT", "ERROR_ACCOUNT_LOCKED_OUT"},
     // RPC faults and bind rejections (MS-RPCE 3.1.1.5.5).
     {K::kRpcFault, 0x1C010002, 1745, "nca_s_op_rng_error", "RPC_S_PROCNUM_OUT_OF_RANGE"},
-    {K::kRpcFault, 0x1C010003, 1717, "nca_s_unk_if / bind reason 1", "RPC_S_UNKNOWN_IF"},
+    {K::kRpcFault, kBindRejectedInterface, 1717, "nca_s_unk_if / bind reason 1", "RPC_S_UNKNOWN_IF"},
     {K::kRpcFault, 0x1C01000B, 1728, "nca_s_proto_error / bind_nak 4", "RPC_S_PROTOCOL_ERROR"},
     {K::kRpcFault, 0x1C00001A, 6, "nca_s_fault_context_mismatch", "ERROR_INVALID_HANDLE"},
     {K::kRpcFault, 0x000006F7, 1783, "nca_s_fault_ndr", "RPC_X_BAD_STUB_DATA"},
     {K::kRpcFault, 0x00000005, 5, "access denied", "ERROR_ACCESS_DENIED"},
     {K::kRpcFault, 0x1C000012, 1726, "nca_s_fault_unspec", "RPC_S_CALL_FAILED"},
-    {K::kRpcFault, 0x1C000009, 1726, "nca_unspec_reject / bind rejected", "RPC_S_CALL_FAILED"},
+    {K::kRpcFault, kBindRejectedOther, 1726, "nca_unspec_reject / bind rejected", "RPC_S_CALL_FAILED"},
     {K::kRpcFault, kBindRejectedTransfer, 1730, "bind reason 2", "RPC_S_UNSUPPORTED_TRANS_SYN"},
     // Failures on the socket (see the top of this file).
     {K::kTransport, kResolveFailed, 53, "name does not resolve", "ERROR_BAD_NETPATH"},

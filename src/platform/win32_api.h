@@ -76,7 +76,7 @@ PSID_IDENTIFIER_AUTHORITY GetSidIdentifierAuthority(PSID pSid);
 PUCHAR GetSidSubAuthorityCount(PSID pSid);
 PDWORD GetSidSubAuthority(PSID pSid, DWORD nSubAuthority);
 
-/// The platform's wide formatted write: %[0][width][h|l](d|i|u|x|X|c|s), %%.
+/// The platform's wide formatted write: %[-][0][width][h|l](d|i|u|x|X|c|s), %%.
 /// %s takes wide text, %lu a 32-bit value as on the platform. Writes at most
 /// 1024 code units including the terminating NUL, which it always writes;
 /// returns the count written without the NUL.

@@ -36,7 +36,7 @@ run_in() {  # namespace args...: sets out and rc
   local prefix=${kestrin%/*}/wine-e2e
   WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1
   WINEPREFIX=$prefix timeout 60 /usr/lib/wine/wineserver -w
-  out=$(ip netns exec "$ns" env WINEPREFIX="$prefix" WINEDEBUG=-all \
+  out=$(ip netns exec "$ns" env WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
         timeout 300 "$wine" "$kestrin" "$@" | tr -d '\r'); rc=${PIPESTATUS[0]}
   ip netns exec "$ns" env WINEPREFIX="$prefix" timeout 60 /usr/lib/wine/wineserver -w
 }
