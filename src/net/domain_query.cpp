@@ -41,10 +41,12 @@ struct Exchange {
   size_t frame_pos = 0;        // first response in it not yet handed out
 };
 
-uint64_t ReplyDeadline(const Exchange& x) {
+/// When a reply must have come: `reply_ms` from now, but never after the
+/// whole query's `deadline`.
+uint64_t ReplyDeadline(uint64_t deadline, uint32_t reply_ms) {
   uint64_t now = MonotonicMs();
-  if (now >= x.deadline) return now;
-  return x.deadline - now < x.reply_ms ? x.deadline : now + x.reply_ms;
+  if (now >= deadline) return now;
+  return deadline - now < reply_ms ? deadline : now + reply_ms;
 }
 
 bool TimeLeft(uint64_t until, uint32_t* timeout_ms) {
@@ -75,7 +77,7 @@ Status ReceiveFrame(Exchange* x, uint64_t until) {
 /// Waits for the final response to `id`, skipping interim STATUS_PENDING
 /// answers to it. Anything for another request breaks the exchange.
 Status ReceiveResponse(Exchange* x, uint64_t id, uint16_t command, Smb2Message* m) {
-  uint64_t until = ReplyDeadline(*x);
+  uint64_t until = ReplyDeadline(x->deadline, x->reply_ms);
   for (int interim = 0;;) {
     if (x->frame_pos >= x->frame.size()) {
       Status s = ReceiveFrame(x, until);
@@ -88,7 +90,7 @@ Status ReceiveResponse(Exchange* x, uint64_t id, uint16_t command, Smb2Message* 
     if (h.status != kStatusPending) return OkStatus();
     if (!(h.flags & kSmb2FlagAsync) || !IsOk(DecodeErrorResponse(*m))) return Malformed();
     if (++interim > kMaxInterim) return Malformed();
-    until = ReplyDeadline(*x);  // the server has taken the request on
+    until = ReplyDeadline(x->deadline, x->reply_ms);  // the server has taken the request on
   }
 }
 
@@ -352,7 +354,7 @@ Status RunQuery(Transport* transport, const std::u16string& tree_path, uint32_t 
 /// `\\server\IPC$`, naming the server as typed (the host when nothing was).
 /// Servers do not check the name; it only has to be well formed.
 std::u16string TreePath(const char16_t* server, const std::string& host) {
-  while (*server == u'\\') ++server;
+  if (server[0] == u'\\' && server[1] == u'\\') server += 2;  // as ServerHost does
   std::u16string name(server);
   if (name.empty()) name.assign(host.begin(), host.end());  // the loopback literal
   return u"\\\\" + name + u"\\IPC$";
@@ -367,10 +369,10 @@ struct SocketLink {
 
 Status SendOnSocket(void* context, const uint8_t* data, size_t size) {
   SocketLink* link = static_cast<SocketLink*>(context);
-  uint64_t now = MonotonicMs();
-  if (now >= link->deadline) return TransportFailure(kReplyTimeout);
-  uint64_t left = link->deadline - now;
-  uint32_t timeout = left < link->reply_ms ? static_cast<uint32_t>(left) : link->reply_ms;
+  uint32_t timeout = 0;
+  if (!TimeLeft(ReplyDeadline(link->deadline, link->reply_ms), &timeout)) {
+    return TransportFailure(kReplyTimeout);
+  }
   return SendAll(link->connection, data, size, timeout);
 }
 
