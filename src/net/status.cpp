@@ -15,6 +15,10 @@
 //   any other socket error           kSocketFailure    59  ERROR_UNEXP_NET_ERR
 //   a reply that breaks the protocol (kMalformed)      58  ERROR_BAD_NET_RESP
 //
+// Failures of the logon and of message integrity on our side get the
+// numbers the platform's security packages use for them; where that is an
+// HRESULT (SEC_E_...), it prints as a negative number like an NTSTATUS.
+//
 // A negative session response means the session service would not take us
 // (a "hosts deny" list, or no such called name): the path cannot be reached
 // as given, which is 53, rather than a refusal of credentials (5).
@@ -84,6 +88,15 @@ constexpr PlatformErrorRow kTable[] = {
     {K::kTransport, kClosed, 64, "closed or reset later on", "ERROR_NETNAME_DELETED"},
     {K::kTransport, kSocketFailure, 59, "other socket error", "ERROR_UNEXP_NET_ERR"},
     {K::kMalformed, 0, kErrorBadNetResp, "malformed reply", "ERROR_BAD_NET_RESP"},
+    // Our side of the logon and of signing.
+    {K::kSecurity, kNoCredential, 0x8009030E, "no credential for the target", "SEC_E_NO_CREDENTIALS"},
+    {K::kSecurity, kLogonFailed, 1326, "logon failed on our side", "ERROR_LOGON_FAILURE"},
+    {K::kSecurity, kGuestSession, 1326, "credentials not accepted: guest or null session", "ERROR_LOGON_FAILURE"},
+    {K::kSecurity, kMutualAuthFailed, 0x80090363, "server did not prove itself", "SEC_E_MUTUAL_AUTH_FAILED"},
+    {K::kSecurity, kBadSignature, 0x8009030F, "signature missing or wrong", "SEC_E_MESSAGE_ALTERED"},
+    {K::kSecurity, kDowngradeDetected, 1265, "negotiation altered", "ERROR_DOWNGRADE_DETECTED"},
+    {K::kSecurity, kNoSessionKey, 0x80090302, "signing needed, no session key", "SEC_E_UNSUPPORTED_FUNCTION"},
+    {K::kSecurity, kCryptoUnavailable, 0x80090304, "cryptographic library unusable", "SEC_E_INTERNAL_ERROR"},
 };
 
 }  // namespace
@@ -101,6 +114,7 @@ uint32_t ToPlatformError(Status s) {
   }
   // Our own codes that the table lacks cannot come from a server.
   if (s.kind == StatusKind::kTransport) return kErrorUnexpNetErr;
+  if (s.kind == StatusKind::kSecurity) return 1326;  // ERROR_LOGON_FAILURE
   // A failure must never read as success, even when a server sent 0.
   if (s.code == 0) return kErrorBadNetResp;
   return s.code;

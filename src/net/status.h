@@ -14,6 +14,7 @@ enum class StatusKind : uint8_t {
   kRpcFault,   // code: the status of a FAULT PDU, or a bind rejection (see below)
   kTransport,  // code: a TransportError
   kMalformed,  // code: unused; the reply broke the protocol's rules
+  kSecurity,   // code: a SecurityError, seen by our side of the logon or signing
 };
 
 /// Failures seen on the socket rather than sent by the server.
@@ -27,6 +28,18 @@ enum TransportError : uint32_t {
   kClosed,              // closed or reset later on
   kSocketFailure,       // any other socket error
   kNegativeSession,     // a NetBIOS negative session response (access refused)
+};
+
+/// Failures of the logon or of message integrity on our own side.
+enum SecurityError : uint32_t {
+  kNoCredential = 1,   // no credential for this target: the query goes on anonymously
+  kLogonFailed,        // our mechanism failed after tokens had gone out
+  kMutualAuthFailed,   // the server's final logon token did not prove it
+  kBadSignature,       // a signed answer's signature is missing or wrong
+  kDowngradeDetected,  // the server's view of the negotiation differs from ours
+  kNoSessionKey,       // signing is needed but the mechanism gives no session key
+  kGuestSession,       // logged on with credentials, but made a guest or null session
+  kCryptoUnavailable,  // the cryptographic library could not be used
 };
 
 /// Bind rejections, reported as kRpcFault with these codes.
@@ -50,6 +63,10 @@ inline Status ServerRefusal(uint32_t nt) {
 inline Status RpcFailure(uint32_t fault) { return Status{StatusKind::kRpcFault, fault}; }
 inline Status TransportFailure(TransportError e) { return Status{StatusKind::kTransport, e}; }
 inline Status Malformed() { return Status{StatusKind::kMalformed, 0}; }
+inline Status SecurityFailure(SecurityError e) { return Status{StatusKind::kSecurity, e}; }
+inline bool IsSecurity(Status s, SecurityError e) {
+  return s.kind == StatusKind::kSecurity && s.code == e;
+}
 inline bool IsOk(Status s) { return s.kind == StatusKind::kOk; }
 
 /// The platform error number a caller sees for `s` (0 for success). A server

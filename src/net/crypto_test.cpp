@@ -1,0 +1,3 @@
+#include "net/crypto.h"
+
+#include <gtest/gtest.h>

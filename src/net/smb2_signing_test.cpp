@@ -1,0 +1,3 @@
+#include "net/smb2_signing.h"
+
+#include <gtest/gtest.h>
