@@ -5,6 +5,10 @@
 // record cut short by the end of the input is served as far as it goes.
 // Every send is accepted; once the records are used up, every receive is a
 // reply timeout, so no input can make the query wait.
+// Each input runs twice: logged on anonymously, and with a stand-in for the
+// caller's credentials whose session key is there or not (by the input's
+// length), so that the signed and the unsigned authenticated paths are
+// both reached.
 // fuzz/exchange_corpus/ holds recorded conversations in that form.
 #include <stddef.h>
 #include <stdint.h>
@@ -12,14 +16,15 @@
 
 #include <vector>
 
+#include "net/authenticator.h"
 #include "net/domain_query.h"
 #include "net/smb2.h"
 
 namespace {
 
-/// Requests one query can send: six round trips plus the READs allowed
-/// for each of the three pipe answers.
-constexpr size_t kMaxSends = 6 + 3 * 64;
+/// Requests one query can send: four SESSION_SETUP legs and four more round
+/// trips, plus the READs allowed for each of the three pipe answers.
+constexpr size_t kMaxSends = 4 + 4 + 3 * 64;
 
 struct FakeServer {
   std::vector<uint8_t> stream;  // every frame, prefixes included
@@ -63,14 +68,37 @@ void BuildStream(const uint8_t* data, size_t size, std::vector<uint8_t>* stream)
   }
 }
 
-}  // namespace
+/// A credential logon that says something on every leg and is done when
+/// the server's token has an even length.
+struct FakeLogon {
+  bool with_key;
+  bool done = false;
+};
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+net::Status FakeStep(void* state, const uint8_t*, size_t in_size, std::vector<uint8_t>* out,
+                     bool* done) {
+  FakeLogon* logon = static_cast<FakeLogon*>(state);
+  if (logon->done) abort();  // the exchange never steps a finished logon
+  *done = logon->done = in_size > 0 && in_size % 2 == 0;
+  if (!*done) out->push_back(0x60);
+  return net::OkStatus();
+}
+
+void FakeKey(void* state, net::SessionKey* key) {
+  FakeLogon* logon = static_cast<FakeLogon*>(state);
+  key->size = logon->with_key ? 16 : 0;
+  for (size_t i = 0; i < key->size; ++i) key->bytes[i] = static_cast<uint8_t>(i);
+}
+
+net::LogonMechanism FakeMechanism(void*) { return net::LogonMechanism::kNtlm; }
+void FakeClose(void*) {}
+
+void RunOnce(const uint8_t* data, size_t size, net::Authenticator* logon) {
   FakeServer server;
   BuildStream(data, size, &server.stream);
   net::Transport transport{&server, Send, Receive};
   net::AccountDomain out;
-  net::Status s = net::RunDomainQuery(&transport, net::QueryLimits(), &out);
+  net::Status s = net::RunDomainQuery(&transport, logon, net::QueryLimits(), &out);
   if (net::IsOk(s)) {
     if (out.sid.sub_count > 15) abort();
   } else {
@@ -81,5 +109,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!out.name.empty() || out.sid.sub_count != 0) abort();
     if (s.kind == net::StatusKind::kTransport && s.code != net::kReplyTimeout) abort();
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  RunOnce(data, size, nullptr);
+  FakeLogon fake{size % 2 == 0};
+  net::Authenticator logon;
+  logon.state = &fake;
+  logon.step = FakeStep;
+  logon.session_key = FakeKey;
+  logon.mechanism = FakeMechanism;
+  logon.close = FakeClose;
+  RunOnce(data, size, &logon);
   return 0;
 }

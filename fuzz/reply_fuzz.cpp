@@ -9,6 +9,7 @@
 #include "net/lsa.h"
 #include "net/ntlmssp.h"
 #include "net/smb2.h"
+#include "net/smb2_signing.h"
 #include "net/spnego.h"
 
 namespace {
@@ -40,6 +41,15 @@ void CheckInside(const net::Smb2Message& m, const uint8_t* p, size_t n) {
   if (p < m.data || p > m.data + m.size || n > static_cast<size_t>(m.data + m.size - p)) abort();
 }
 
+/// A signature check reads the whole message and nothing past it; the
+/// key's algorithm comes from the message.
+void CheckSignature(const net::Smb2Message& m) {
+  net::Smb2SigningKey key;
+  key.algorithm = static_cast<net::SigningAlgorithm>(m.size % 3);
+  for (size_t i = 0; i < sizeof key.key; ++i) key.key[i] = static_cast<uint8_t>(i);
+  (void)net::VerifySmb2Message(key, m.data, m.size);
+}
+
 /// Cuts a whole frame (direct-TCP prefix included) into responses and runs
 /// every body decoder over each: each must check its own StructureSize.
 void DecodeFrame(const uint8_t* data, size_t size) {
@@ -53,11 +63,16 @@ void DecodeFrame(const uint8_t* data, size_t size) {
     size_t before = pos;
     if (!net::NextMessage(payload, n, &pos, &m)) return;
     if (pos <= before || m.data != payload + before || m.size != pos - before) abort();
-    uint16_t dialect = 0;
-    (void)net::DecodeNegotiateResponse(m, &dialect);
+    net::Smb2NegotiateResult negotiated;
+    (void)net::DecodeNegotiateResponse(m, &negotiated);
+    (void)net::DecodeValidateNegotiateResponse(m, &negotiated);
+    CheckSignature(m);
     const uint8_t* p = nullptr;
     size_t p_size = 0;
-    if (net::IsOk(net::DecodeSessionSetupResponse(m, &p, &p_size))) CheckInside(m, p, p_size);
+    uint16_t session_flags = 0;
+    if (net::IsOk(net::DecodeSessionSetupResponse(m, &session_flags, &p, &p_size))) {
+      CheckInside(m, p, p_size);
+    }
     if (net::IsOk(net::DecodeIoctlResponse(m, &p, &p_size))) CheckInside(m, p, p_size);
     if (net::IsOk(net::DecodeReadResponse(m, &p, &p_size))) CheckInside(m, p, p_size);
     (void)net::DecodeTreeConnectResponse(m);

@@ -1,6 +1,8 @@
-// The socket layer for in-process fuzzing: a clock that stands still, so a
+// The outside world for in-process fuzzing: a clock that stands still, so a
 // loop that only time would end shows up as a fuzzer timeout, and fixed
-// "random" bytes, so every run of an input is the same. Nothing connects.
+// "random" bytes, so every run of an input is the same. Nothing connects,
+// and nobody has credentials.
+#include "net/authenticator.h"
 #include "net/socket.h"
 
 namespace net {
@@ -25,5 +27,9 @@ Status ReceiveExact(Connection*, uint8_t*, size_t, uint32_t) {
 }
 
 void CloseConnection(Connection*) {}
+
+Status OpenCallerLogon(const std::string&, Authenticator*) {
+  return SecurityFailure(kNoCredential);
+}
 
 }  // namespace net

@@ -47,14 +47,21 @@ struct Authenticator {
   /// the logon's answer: kMutualAuthFailed when the server's token does not
   /// prove the server, Malformed when it is broken, kLogonFailed otherwise.
   Status (*step)(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-                 bool* done);
+                 bool* done) = nullptr;
   /// Once done: the session key (at most kMaxSessionKey bytes), or size 0.
-  void (*session_key)(void* state, SessionKey* key);
-  /// The mechanism that ran (or will run, before the first step).
-  LogonMechanism (*mechanism)(void* state);
+  void (*session_key)(void* state, SessionKey* key) = nullptr;
+  /// The mechanism that ran; kOther while the library has not said.
+  /// kAnonymous from the anonymous logon only, at every point.
+  LogonMechanism (*mechanism)(void* state) = nullptr;
   /// Releases the state, secrets wiped.
-  void (*close)(void* state);
+  void (*close)(void* state) = nullptr;
 };
+
+/// Closes `a` if it is open and leaves it empty.
+inline void CloseLogon(Authenticator* a) {
+  if (a->close != nullptr) a->close(a->state);
+  *a = Authenticator();
+}
 
 /// The anonymous NTLMSSP logon in SPNEGO; two legs, no session key.
 Status OpenAnonymousLogon(Authenticator* out);

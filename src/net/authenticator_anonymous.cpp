@@ -46,11 +46,7 @@ void Close(void* state) { delete static_cast<AnonymousLogon*>(state); }
 Status OpenAnonymousLogon(Authenticator* out) {
   AnonymousLogon* logon = new (std::nothrow) AnonymousLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
-  out->state = logon;
-  out->step = Step;
-  out->session_key = NoSessionKey;
-  out->mechanism = Anonymous;
-  out->close = Close;
+  *out = Authenticator{logon, Step, NoSessionKey, Anonymous, Close};
   return OkStatus();
 }
 

@@ -1,6 +1,6 @@
 // The account-domain query: from a computer's name to its account domain's
-// name and SID, over SMB2, an anonymous NTLMSSP session, the lsarpc pipe and
-// two LSA calls.
+// name and SID, over SMB2, a session with the caller's credentials (or an
+// anonymous one), the lsarpc pipe and two LSA calls.
 #ifndef KESTRIN_NET_DOMAIN_QUERY_H_
 #define KESTRIN_NET_DOMAIN_QUERY_H_
 
@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "net/authenticator.h"
+#include "net/smb2_connection.h"
 #include "net/status.h"
 
 namespace net {
@@ -33,23 +35,24 @@ struct AccountDomain {
   DomainSid sid;
 };
 
-/// Asks `server` (as typed: optional leading "\\", empty for this computer)
-/// for its account domain.
-Status QueryAccountDomain(const char16_t* server, const QueryLimits& limits,
-                          AccountDomain* out);
-
-/// Moves whole SMB2 frames; the query runs over this so that tests can feed
-/// it recorded or hostile replies. Both calls block until done or failed.
-struct Transport {
-  void* context;
-  /// Sends `size` bytes.
-  Status (*send)(void* context, const uint8_t* data, size_t size);
-  /// Receives exactly `size` bytes, waiting at most `timeout_ms`.
-  Status (*receive)(void* context, uint8_t* data, size_t size, uint32_t timeout_ms);
+/// How the query went, for callers that report it.
+struct QueryReport {
+  LogonMechanism mechanism = LogonMechanism::kAnonymous;
+  uint16_t dialect = 0;         // 0 before NEGOTIATE was answered
+  bool signed_session = false;  // requests signed, answers verified
+  uint32_t round_trips = 0;     // frames sent
 };
 
-/// The query proper over an established connection.
-Status RunDomainQuery(Transport* transport, const QueryLimits& limits, AccountDomain* out);
+/// Asks `server` (as typed: optional leading "\\", empty for this computer)
+/// for its account domain, logged on with the caller's credentials where the
+/// platform has some for it, anonymously otherwise.
+Status QueryAccountDomain(const char16_t* server, const QueryLimits& limits, AccountDomain* out,
+                          QueryReport* report = nullptr);
+
+/// The query proper over an established connection, logged on with `logon`
+/// (anonymously when null), which it closes.
+Status RunDomainQuery(Transport* transport, Authenticator* logon, const QueryLimits& limits,
+                      AccountDomain* out, QueryReport* report = nullptr);
 
 }  // namespace net
 

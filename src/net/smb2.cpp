@@ -9,9 +9,18 @@ namespace net {
 namespace {
 
 constexpr uint8_t kProtocolId[4] = {0xFE, 'S', 'M', 'B'};
-constexpr uint16_t kDialects[] = {0x0202, 0x0210, 0x0300, 0x0302, 0x0311};
-constexpr uint16_t kDialect311 = 0x0311;
+constexpr uint16_t kDialects[] = {kSmb2Dialect202, kSmb2Dialect210, kSmb2Dialect300,
+                                  kSmb2Dialect302, kSmb2Dialect311};
+constexpr size_t kDialectCount = sizeof kDialects / sizeof kDialects[0];
 constexpr uint32_t kFsctlPipeTransceive = 0x0011C017;
+constexpr uint32_t kFsctlValidateNegotiate = 0x00140204;
+/// Negotiate context types (MS-SMB2 2.2.3.1).
+constexpr uint16_t kPreauthContext = 1;
+constexpr uint16_t kSigningContext = 8;
+constexpr uint16_t kSha512 = 1;
+/// The signing algorithms we offer, in our order of preference.
+constexpr SigningAlgorithm kOfferedSigning[] = {SigningAlgorithm::kAesGmac,
+                                                SigningAlgorithm::kAesCmac};
 constexpr uint8_t kShareTypePipe = 2;
 constexpr uint64_t kRelatedSession = 0xFFFFFFFFFFFFFFFFull;
 constexpr uint32_t kRelatedTree = 0xFFFFFFFFu;
@@ -64,19 +73,58 @@ bool Offered(uint16_t dialect) {
   return false;
 }
 
-// MS-SMB2 2.2.4: the negotiate contexts of a 3.1.1 answer, each 8-aligned
-// from the header and wholly inside the message.
-bool NegotiateContextsFit(const Smb2Message& m, size_t offset, size_t count) {
+bool OfferedSigning(uint16_t id) {
+  for (SigningAlgorithm a : kOfferedSigning) {
+    if (static_cast<uint16_t>(a) == id) return true;
+  }
+  return false;
+}
+
+// MS-SMB2 2.2.3.1.1: one hash algorithm, SHA-512, and a salt that fits.
+bool ReadPreauthContext(WireReader data) {
+  uint16_t count = ReadU16(data);
+  uint16_t salt_length = ReadU16(data);
+  uint16_t algorithm = ReadU16(data);
+  return ok(data) && count == 1 && algorithm == kSha512 && Skip(data, salt_length);
+}
+
+// MS-SMB2 2.2.3.1.7: the one algorithm the server chose, among ours.
+bool ReadSigningContext(WireReader data, SigningAlgorithm* out) {
+  uint16_t count = ReadU16(data);
+  uint16_t id = ReadU16(data);
+  if (!ok(data) || count != 1 || !OfferedSigning(id)) return false;
+  *out = static_cast<SigningAlgorithm>(id);
+  return true;
+}
+
+// MS-SMB2 2.2.4, 3.2.5.2: the negotiate contexts of a 3.1.1 answer, each
+// 8-aligned from the header and wholly inside the message. Exactly one
+// preauth context; at most one signing context; others are not ours to read.
+bool ReadNegotiateContexts(const Smb2Message& m, size_t offset, size_t count,
+                           Smb2NegotiateResult* out) {
   WireReader r = MakeReader(m.data, m.size);
   if (count == 0 || offset < kSmb2HeaderSize || !Seek(r, offset)) return false;
+  int preauth = 0, signing = 0;
   for (size_t i = 0; i < count; ++i) {
     if (i > 0 && !AlignTo(r, 8)) return false;
     if (r.pos % 8 != 0) return false;
-    (void)ReadU16(r);  // ContextType
+    uint16_t type = ReadU16(r);
     uint16_t length = ReadU16(r);
-    if (!Skip(r, 4) || !Skip(r, length)) return false;
+    if (!Skip(r, 4) || !Need(r, length)) return false;
+    WireReader data = MakeReader(r.data + r.pos, length);
+    if (type == kPreauthContext && (++preauth > 1 || !ReadPreauthContext(data))) return false;
+    if (type == kSigningContext && (++signing > 1 || !ReadSigningContext(data, &out->signing))) {
+      return false;
+    }
+    (void)Skip(r, length);
   }
-  return ok(r);
+  return ok(r) && preauth == 1;
+}
+
+void PutNegotiateContextHeader(WireWriter w, uint16_t type, uint16_t length) {
+  PutU16(w, type);
+  PutU16(w, length);
+  PutU32(w, 0);  // Reserved
 }
 
 }  // namespace
@@ -160,33 +208,36 @@ Status DecodeFramePrefix(const uint8_t prefix[4], size_t* length) {
   return OkStatus();
 }
 
-// MS-SMB2 2.2.3, with the PREAUTH_INTEGRITY context of 2.2.3.1.1: a server
-// fails the whole NEGOTIATE when 3.1.1 is offered without it.
-void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const uint8_t client_guid[16],
-                     const uint8_t salt[32]) {
+// MS-SMB2 2.2.3, with the PREAUTH_INTEGRITY context of 2.2.3.1.1 (a server
+// fails the whole NEGOTIATE when 3.1.1 is offered without it) and the
+// SIGNING_CAPABILITIES context of 2.2.3.1.7.
+void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer& offer) {
   BeginRequest(f, ids, kSmb2Negotiate);
   size_t header = f->last_header;
   WireWriter w{&f->bytes};
   PutU16(w, 36);
-  PutU16(w, sizeof(kDialects) / sizeof(kDialects[0]));
-  PutU16(w, 1);  // SecurityMode: signing enabled
+  PutU16(w, kDialectCount);
+  PutU16(w, offer.security_mode);
   PutU16(w, 0);
-  PutU32(w, 0);  // Capabilities
-  PutBytes(w, client_guid, 16);
+  PutU32(w, offer.capabilities);
+  PutBytes(w, offer.client_guid, 16);
   size_t context_offset_at = f->bytes.size();
   PutU32(w, 0);  // NegotiateContextOffset, patched below
-  PutU16(w, 1);  // NegotiateContextCount
+  PutU16(w, 2);  // NegotiateContextCount
   PutU16(w, 0);
   for (uint16_t d : kDialects) PutU16(w, d);
   PadTo(w, 8, header);
   PatchU32(w, context_offset_at, static_cast<uint32_t>(f->bytes.size() - header));
-  PutU16(w, 1);   // SMB2_PREAUTH_INTEGRITY_CAPABILITIES
-  PutU16(w, 38);  // DataLength
-  PutU32(w, 0);
+  PutNegotiateContextHeader(w, kPreauthContext, 38);
   PutU16(w, 1);   // HashAlgorithmCount
   PutU16(w, 32);  // SaltLength
-  PutU16(w, 1);   // SHA-512
-  PutBytes(w, salt, 32);
+  PutU16(w, kSha512);
+  PutBytes(w, offer.salt, 32);
+  PadTo(w, 8, header);
+  constexpr size_t kSigningCount = sizeof kOfferedSigning / sizeof kOfferedSigning[0];
+  PutNegotiateContextHeader(w, kSigningContext, 2 + 2 * kSigningCount);
+  PutU16(w, kSigningCount);
+  for (SigningAlgorithm a : kOfferedSigning) PutU16(w, static_cast<uint16_t>(a));
 }
 
 // MS-SMB2 2.2.5
@@ -275,6 +326,30 @@ void AppendRead(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file, uint32
   PutU8(w, 0);   // the Buffer byte the structure size counts
 }
 
+// MS-SMB2 2.2.31, 2.2.31.4: the server must answer with what it negotiated;
+// the input repeats what our NEGOTIATE sent. Not tied to a file.
+void AppendValidateNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer& offer) {
+  BeginRequest(f, ids, kSmb2Ioctl);
+  WireWriter w{&f->bytes};
+  PutU16(w, 57);
+  PutU16(w, 0);
+  PutU32(w, kFsctlValidateNegotiate);
+  PutFileId(w, Smb2FileId{~uint64_t{0}, ~uint64_t{0}});
+  PutU32(w, kSmb2HeaderSize + 56);  // InputOffset
+  PutU32(w, static_cast<uint32_t>(24 + 2 * kDialectCount));
+  PutU32(w, 0);   // MaxInputResponse
+  PutU32(w, 0);   // OutputOffset
+  PutU32(w, 0);   // OutputCount
+  PutU32(w, 24);  // MaxOutputResponse: the answer's size
+  PutU32(w, 1);   // SMB2_0_IOCTL_IS_FSCTL
+  PutU32(w, 0);
+  PutU32(w, offer.capabilities);
+  PutBytes(w, offer.client_guid, 16);
+  PutU16(w, offer.security_mode);
+  PutU16(w, kDialectCount);
+  for (uint16_t d : kDialects) PutU16(w, d);
+}
+
 // MS-SMB2 3.2.5.1.9: responses in a frame are chained by NextCommand, each
 // 8-aligned and at least a header long.
 bool NextMessage(const uint8_t* payload, size_t size, size_t* pos, Smb2Message* msg) {
@@ -296,28 +371,33 @@ bool NextMessage(const uint8_t* payload, size_t size, size_t* pos, Smb2Message* 
 }
 
 // MS-SMB2 2.2.4
-Status DecodeNegotiateResponse(const Smb2Message& m, uint16_t* dialect) {
+Status DecodeNegotiateResponse(const Smb2Message& m, Smb2NegotiateResult* out) {
   WireReader r = BodyReader(m, 65);
-  (void)ReadU16(r);  // SecurityMode: unsigned anonymous sessions work either way
-  *dialect = ReadU16(r);
+  *out = Smb2NegotiateResult();
+  out->security_mode = ReadU16(r);
+  out->dialect = ReadU16(r);
   uint16_t context_count = ReadU16(r);
-  (void)Skip(r, 16 + 4 + 12 + 16);  // ServerGuid, Capabilities, sizes, times
+  (void)ReadBytes(r, out->server_guid, 16);
+  out->capabilities = ReadU32(r);
+  (void)Skip(r, 12 + 16);  // sizes, times
   uint16_t token_offset = ReadU16(r);
   uint16_t token_length = ReadU16(r);
   uint32_t context_offset = ReadU32(r);
-  if (!ok(r) || !Offered(*dialect) || !InMessage(m.size, token_offset, token_length)) {
+  if (!ok(r) || !Offered(out->dialect) || !InMessage(m.size, token_offset, token_length)) {
     return Malformed();
   }
-  if (*dialect == kDialect311 && !NegotiateContextsFit(m, context_offset, context_count)) {
+  if (out->dialect == kSmb2Dialect311 &&
+      !ReadNegotiateContexts(m, context_offset, context_count, out)) {
     return Malformed();
   }
   return OkStatus();
 }
 
 // MS-SMB2 2.2.6
-Status DecodeSessionSetupResponse(const Smb2Message& m, const uint8_t** token, size_t* size) {
+Status DecodeSessionSetupResponse(const Smb2Message& m, uint16_t* session_flags,
+                                  const uint8_t** token, size_t* size) {
   WireReader r = BodyReader(m, 9);
-  (void)ReadU16(r);  // SessionFlags: Samba does not mark a null session
+  *session_flags = ReadU16(r);
   uint16_t offset = ReadU16(r);
   uint16_t length = ReadU16(r);
   *token = nullptr;
@@ -349,22 +429,45 @@ Status DecodeCreateResponse(const Smb2Message& m, Smb2FileId* file) {
   return OkStatus();
 }
 
-// MS-SMB2 2.2.32
-Status DecodeIoctlResponse(const Smb2Message& m, const uint8_t** output, size_t* size) {
+namespace {
+
+// MS-SMB2 2.2.32: the output of the IOCTL `ctl_code`.
+Status DecodeIoctl(const Smb2Message& m, uint32_t ctl_code, const uint8_t** output,
+                   size_t* size) {
   WireReader r = BodyReader(m, 49);
   (void)ReadU16(r);
-  uint32_t ctl_code = ReadU32(r);
+  uint32_t code = ReadU32(r);
   (void)Skip(r, 16 + 4 + 4);  // FileId, InputOffset, InputCount
   uint32_t offset = ReadU32(r);
   uint32_t count = ReadU32(r);
   (void)Skip(r, 8);  // Flags, Reserved2
   *output = nullptr;
   *size = 0;
-  if (!ok(r) || ctl_code != kFsctlPipeTransceive || !InMessage(m.size, offset, count)) {
-    return Malformed();
-  }
+  if (!ok(r) || code != ctl_code || !InMessage(m.size, offset, count)) return Malformed();
   if (count > 0) *output = m.data + offset;
   *size = count;
+  return OkStatus();
+}
+
+}  // namespace
+
+Status DecodeIoctlResponse(const Smb2Message& m, const uint8_t** output, size_t* size) {
+  return DecodeIoctl(m, kFsctlPipeTransceive, output, size);
+}
+
+// MS-SMB2 2.2.32.6: VALIDATE_NEGOTIATE_INFO response, 24 bytes.
+Status DecodeValidateNegotiateResponse(const Smb2Message& m, Smb2NegotiateResult* out) {
+  const uint8_t* output = nullptr;
+  size_t size = 0;
+  Status s = DecodeIoctl(m, kFsctlValidateNegotiate, &output, &size);
+  if (!IsOk(s)) return s;
+  WireReader r = MakeReader(output, size);
+  *out = Smb2NegotiateResult();
+  out->capabilities = ReadU32(r);
+  (void)ReadBytes(r, out->server_guid, 16);
+  out->security_mode = ReadU16(r);
+  out->dialect = ReadU16(r);
+  if (!ok(r) || Remaining(r) != 0) return Malformed();
   return OkStatus();
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "net/smb2_signing.h"
 #include "net/status.h"
 
 namespace net {
@@ -27,6 +28,7 @@ enum Smb2Command : uint16_t {
   kSmb2Create = 5,
   kSmb2Read = 8,
   kSmb2Ioctl = 11,
+  kSmb2Cancel = 12,
 };
 
 constexpr uint32_t kSmb2FlagResponse = 0x1;
@@ -37,6 +39,20 @@ constexpr uint32_t kStatusSuccess = 0x00000000;
 constexpr uint32_t kStatusPending = 0x00000103;
 constexpr uint32_t kStatusBufferOverflow = 0x80000005;
 constexpr uint32_t kStatusMoreProcessing = 0xC0000016;
+
+/// NEGOTIATE SecurityMode bits (MS-SMB2 2.2.3, 2.2.4).
+constexpr uint16_t kSmb2SigningEnabled = 0x1;
+constexpr uint16_t kSmb2SigningRequired = 0x2;
+/// SESSION_SETUP SessionFlags (MS-SMB2 2.2.6).
+constexpr uint16_t kSmb2SessionGuest = 0x1;
+constexpr uint16_t kSmb2SessionNull = 0x2;
+constexpr uint16_t kSmb2SessionEncrypt = 0x4;
+
+constexpr uint16_t kSmb2Dialect202 = 0x0202;
+constexpr uint16_t kSmb2Dialect210 = 0x0210;
+constexpr uint16_t kSmb2Dialect300 = 0x0300;
+constexpr uint16_t kSmb2Dialect302 = 0x0302;
+constexpr uint16_t kSmb2Dialect311 = 0x0311;
 
 /// Credits we ask for on every request.
 constexpr uint16_t kSmb2CreditRequest = 64;
@@ -86,6 +102,24 @@ struct Smb2Message {
   size_t size = 0;
 };
 
+/// What our NEGOTIATE offers; VALIDATE_NEGOTIATE_INFO repeats it.
+struct Smb2NegotiateOffer {
+  uint8_t client_guid[16] = {};
+  uint8_t salt[32] = {};  // the 3.1.1 preauth integrity salt
+  uint16_t security_mode = kSmb2SigningEnabled;
+  uint32_t capabilities = 0;
+};
+
+/// What the server's NEGOTIATE response says that we use.
+struct Smb2NegotiateResult {
+  uint16_t dialect = 0;
+  uint16_t security_mode = 0;
+  uint32_t capabilities = 0;
+  uint8_t server_guid[16] = {};
+  /// 3.1.1: from the signing capabilities context, AES-CMAC without one.
+  SigningAlgorithm signing = SigningAlgorithm::kAesCmac;
+};
+
 /// Appends a header (MS-SMB2 2.2.1.1 / 2.2.1.2).
 void EncodeSmb2Header(const Smb2Header& h, std::vector<uint8_t>* out);
 /// Reads a header of either form: ProtocolId and StructureSize are checked.
@@ -102,8 +136,7 @@ Status DecodeFramePrefix(const uint8_t prefix[4], size_t* length);
 
 /// Requests; each appends header and body to `f`, chaining after the request
 /// before it in the same frame.
-void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const uint8_t client_guid[16],
-                     const uint8_t salt[32]);
+void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer& offer);
 void AppendSessionSetup(Smb2Frame* f, const Smb2Ids& ids, const uint8_t* token,
                         size_t token_size);
 void AppendTreeConnect(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& path);
@@ -111,6 +144,8 @@ void AppendCreatePipe(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& pi
 void AppendPipeTransceive(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file,
                           const uint8_t* input, size_t input_size);
 void AppendRead(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file, uint32_t length);
+/// FSCTL_VALIDATE_NEGOTIATE_INFO with what `offer` sent (MS-SMB2 2.2.31.4).
+void AppendValidateNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer& offer);
 
 /// Cuts the response at `*pos` out of a frame's payload (prefix removed) and
 /// advances `*pos` past it; false when the header or NextCommand is broken.
@@ -119,14 +154,21 @@ void AppendRead(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file, uint32
 
 /// Response bodies. Each checks StructureSize and that every offset and
 /// length stays inside the message; a broken body is kMalformed.
-/// NEGOTIATE: the dialect must be one we offered.
-Status DecodeNegotiateResponse(const Smb2Message& m, uint16_t* dialect);
-/// SESSION_SETUP: yields the security buffer (pointing into the message).
-Status DecodeSessionSetupResponse(const Smb2Message& m, const uint8_t** token, size_t* size);
+/// NEGOTIATE: the dialect must be one we offered; for 3.1.1 the preauth
+/// context must name SHA-512 and a signing context one algorithm we offered.
+Status DecodeNegotiateResponse(const Smb2Message& m, Smb2NegotiateResult* out);
+/// SESSION_SETUP: yields SessionFlags and the security buffer (pointing
+/// into the message).
+Status DecodeSessionSetupResponse(const Smb2Message& m, uint16_t* session_flags,
+                                  const uint8_t** token, size_t* size);
 Status DecodeTreeConnectResponse(const Smb2Message& m);
 Status DecodeCreateResponse(const Smb2Message& m, Smb2FileId* file);
 /// IOCTL: yields the output buffer.
 Status DecodeIoctlResponse(const Smb2Message& m, const uint8_t** output, size_t* size);
+/// VALIDATE_NEGOTIATE_INFO: the server's view of the negotiation, in the
+/// fields of `out` that the NEGOTIATE response fills (dialect, security
+/// mode, capabilities, server GUID).
+Status DecodeValidateNegotiateResponse(const Smb2Message& m, Smb2NegotiateResult* out);
 /// READ: yields the data.
 Status DecodeReadResponse(const Smb2Message& m, const uint8_t** data, size_t* size);
 /// ERROR body, sent with failures and with STATUS_PENDING.

@@ -95,21 +95,23 @@ TEST(Smb2Frame, PrefixIsCheckedBeforeAnyLengthIsTrusted) {
   EXPECT_EQ(n, 0u);
 }
 
-TEST(Smb2Request, NegotiateOffersFiveDialectsWithPreauthContext) {
-  uint8_t guid[16], salt[32];
-  for (int i = 0; i < 16; ++i) guid[i] = static_cast<uint8_t>(0xA0 + i);
-  for (int i = 0; i < 32; ++i) salt[i] = static_cast<uint8_t>(i);
+TEST(Smb2Request, NegotiateOffersFiveDialectsPreauthAndSigning) {
+  Smb2NegotiateOffer offer;
+  for (int i = 0; i < 16; ++i) offer.client_guid[i] = static_cast<uint8_t>(0xA0 + i);
+  for (int i = 0; i < 32; ++i) offer.salt[i] = static_cast<uint8_t>(i);
   Smb2Frame f;
   StartFrame(&f);
-  AppendNegotiate(&f, Smb2Ids(), guid, salt);
+  AppendNegotiate(&f, Smb2Ids(), offer);
   ASSERT_TRUE(FinishFrame(&f));
   const std::vector<uint8_t>& b = f.bytes;
-  ASSERT_EQ(b.size(), 4u + 0x70 + 8 + 38);
+  ASSERT_EQ(b.size(), 4u + 0xA0 + 8 + 6);
   EXPECT_EQ(b[3], b.size() - 4);
   const uint8_t* body = b.data() + 4 + 64;
   const uint8_t head[] = {0x24, 0, 5, 0, 1, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(std::vector<uint8_t>(body, body + 12), std::vector<uint8_t>(head, head + 12));
-  const uint8_t ctx_fields[] = {0x70, 0, 0, 0, 1, 0, 0, 0};
+  EXPECT_EQ(std::vector<uint8_t>(body + 12, body + 28),
+            std::vector<uint8_t>(offer.client_guid, offer.client_guid + 16));
+  const uint8_t ctx_fields[] = {0x70, 0, 0, 0, 2, 0, 0, 0};
   EXPECT_EQ(std::vector<uint8_t>(body + 28, body + 36), std::vector<uint8_t>(ctx_fields, ctx_fields + 8));
   const uint8_t dialects[] = {2, 2, 0x10, 2, 0, 3, 2, 3, 0x11, 3, 0, 0};
   EXPECT_EQ(std::vector<uint8_t>(body + 36, body + 48), std::vector<uint8_t>(dialects, dialects + 12));
@@ -117,6 +119,35 @@ TEST(Smb2Request, NegotiateOffersFiveDialectsWithPreauthContext) {
   const uint8_t ctx_head[] = {1, 0, 0x26, 0, 0, 0, 0, 0, 1, 0, 0x20, 0, 1, 0};
   EXPECT_EQ(std::vector<uint8_t>(ctx, ctx + 14), std::vector<uint8_t>(ctx_head, ctx_head + 14));
   EXPECT_EQ(ctx[14 + 31], 31);
+  // Eight-aligned after the preauth context: AES-GMAC first, then AES-CMAC.
+  const uint8_t* signing = b.data() + 4 + 0xA0;
+  const uint8_t signing_ctx[] = {8, 0, 6, 0, 0, 0, 0, 0, 2, 0, 2, 0, 1, 0};
+  EXPECT_EQ(std::vector<uint8_t>(signing, signing + 14),
+            std::vector<uint8_t>(signing_ctx, signing_ctx + 14));
+}
+
+TEST(Smb2Request, ValidateNegotiateRepeatsTheOffer) {
+  Smb2NegotiateOffer offer;
+  offer.client_guid[0] = 0x42;
+  offer.capabilities = 0x40;
+  Smb2Frame f;
+  StartFrame(&f);
+  AppendValidateNegotiate(&f, Smb2Ids(), offer);
+  ASSERT_TRUE(FinishFrame(&f));
+  const uint8_t* body = f.bytes.data() + 4 + 64;
+  ASSERT_EQ(f.bytes.size(), 4u + 64 + 56 + 24 + 10);
+  EXPECT_EQ(body[4], 0x04);  // CtlCode 0x00140204
+  EXPECT_EQ(body[5], 0x02);
+  EXPECT_EQ(body[6], 0x14);
+  EXPECT_EQ(body[24], 0x78);  // InputOffset
+  EXPECT_EQ(body[28], 34);    // InputCount: 24 + 2 × 5 dialects
+  EXPECT_EQ(body[44], 24);    // MaxOutputResponse
+  const uint8_t* input = body + 56;
+  EXPECT_EQ(input[0], 0x40);
+  EXPECT_EQ(input[4], 0x42);
+  EXPECT_EQ(input[20], 1);  // SecurityMode
+  EXPECT_EQ(input[22], 5);  // DialectCount
+  EXPECT_EQ(input[32], 0x11);
 }
 
 TEST(Smb2Request, RelatedCompoundIsChainedAndPadded) {
@@ -228,47 +259,137 @@ TEST(Smb2Response, EveryBodyFailsWhenCutShort) {
     check(kSmb2Create, create, [&](const Smb2Message& m) { return DecodeCreateResponse(m, &id); });
     check(kSmb2Read, read, [&](const Smb2Message& m) { return DecodeReadResponse(m, &p, &n); });
     check(kSmb2Ioctl, error, [](const Smb2Message& m) { return DecodeErrorResponse(m); });
+    uint16_t flags;
     check(kSmb2SessionSetup, setup,
-          [&](const Smb2Message& m) { return DecodeSessionSetupResponse(m, &p, &n); });
+          [&](const Smb2Message& m) { return DecodeSessionSetupResponse(m, &flags, &p, &n); });
     if (whole) break;
   }
   tree[2] = 1;  // a disk share where IPC$ was asked for
   EXPECT_FALSE(IsOk(DecodeTreeConnectResponse(View(Response(kSmb2TreeConnect, tree)))));
 }
 
-// NEGOTIATE response body: dialect, one negotiate context of `ctx_len` data bytes.
-std::vector<uint8_t> NegotiateBody(uint16_t dialect, uint16_t ctx_len, size_t ctx_actual) {
+/// A negotiate context: type, its data, padded to 8 as the next one needs.
+std::vector<uint8_t> Context(uint16_t type, const std::vector<uint8_t>& data, size_t declared) {
+  std::vector<uint8_t> b;
+  WireWriter w{&b};
+  PutU16(w, type);
+  PutU16(w, static_cast<uint16_t>(declared));
+  PutU32(w, 0);
+  PutBytes(w, data.data(), data.size());
+  PadTo(w, 8, 0);
+  return b;
+}
+
+std::vector<uint8_t> Preauth() {
+  std::vector<uint8_t> data = {1, 0, 32, 0, 1, 0};
+  data.resize(38, 0x5A);
+  return Context(1, data, data.size());
+}
+
+/// A NEGOTIATE response body for `dialect` with `count` contexts after it.
+std::vector<uint8_t> NegotiateBody(uint16_t dialect, uint16_t count,
+                                   const std::vector<uint8_t>& contexts) {
   std::vector<uint8_t> b;
   WireWriter w{&b};
   PutU16(w, 65);
-  PutU16(w, 1);
+  PutU16(w, 3);  // SecurityMode: signing enabled and required
   PutU16(w, dialect);
-  PutU16(w, 1);  // NegotiateContextCount
-  PutZeros(w, 48);
+  PutU16(w, count);
+  for (int i = 0; i < 16; ++i) PutU8(w, static_cast<uint8_t>(i + 1));  // ServerGuid
+  PutU32(w, 0x47);                                                     // Capabilities
+  PutZeros(w, 28);
   PutU16(w, 0x80);  // SecurityBufferOffset
   PutU16(w, 2);
   PutU32(w, 0x88);  // NegotiateContextOffset
   PutBytes(w, "\x60\x00", 2);
-  PadTo(w, 8, 0);   // header (64) + body so far: 0x82 -> 0x88
-  PutU16(w, 1);
-  PutU16(w, ctx_len);
-  PutU32(w, 0);
-  PutZeros(w, ctx_actual);
+  PadTo(w, 8, 0);  // header (64) + body so far: 0x82 -> 0x88
+  PutBytes(w, contexts.data(), contexts.size());
   return b;
 }
 
+Status Negotiated(uint16_t dialect, uint16_t count, const std::vector<uint8_t>& contexts,
+                  Smb2NegotiateResult* out) {
+  return DecodeNegotiateResponse(View(Response(0, NegotiateBody(dialect, count, contexts))), out);
+}
+
 TEST(Smb2Response, NegotiateDialectAndContextsAreChecked) {
-  uint16_t dialect = 0;
-  EXPECT_TRUE(IsOk(DecodeNegotiateResponse(View(Response(0, NegotiateBody(0x0311, 6, 6))), &dialect)));
-  EXPECT_EQ(dialect, 0x0311);
-  // A 3.1.1 context running past the end; a dialect we never offered.
-  EXPECT_FALSE(IsOk(DecodeNegotiateResponse(View(Response(0, NegotiateBody(0x0311, 7, 6))), &dialect)));
-  EXPECT_FALSE(IsOk(DecodeNegotiateResponse(View(Response(0, NegotiateBody(0x02FF, 6, 6))), &dialect)));
+  Smb2NegotiateResult r;
+  ASSERT_TRUE(IsOk(Negotiated(0x0311, 1, Preauth(), &r)));
+  EXPECT_EQ(r.dialect, 0x0311);
+  EXPECT_EQ(r.security_mode, 3);
+  EXPECT_EQ(r.capabilities, 0x47u);
+  EXPECT_EQ(r.server_guid[15], 16);
+  EXPECT_EQ(r.signing, SigningAlgorithm::kAesCmac);  // no signing context: AES-CMAC
+  // A context running past the end; a dialect we never offered.
+  std::vector<uint8_t> long_ctx = Context(1, {1, 0, 32, 0, 1, 0}, 7);
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 1, long_ctx, &r)));
+  EXPECT_FALSE(IsOk(Negotiated(0x02FF, 1, Preauth(), &r)));
   // Contexts are only read for 3.1.1.
-  EXPECT_TRUE(IsOk(DecodeNegotiateResponse(View(Response(0, NegotiateBody(0x0302, 7, 0))), &dialect)));
-  std::vector<uint8_t> token_past_end = Response(0, NegotiateBody(0x0302, 0, 0));
+  EXPECT_TRUE(IsOk(Negotiated(0x0302, 1, long_ctx, &r)));
+  std::vector<uint8_t> token_past_end = Response(0, NegotiateBody(0x0302, 0, {}));
   token_past_end[64 + 58] = 0x20;  // SecurityBufferLength
-  EXPECT_FALSE(IsOk(DecodeNegotiateResponse(View(token_past_end), &dialect)));
+  EXPECT_FALSE(IsOk(DecodeNegotiateResponse(View(token_past_end), &r)));
+}
+
+TEST(Smb2Response, NegotiateContextsOfThreeOneOne) {
+  Smb2NegotiateResult r;
+  auto signing = [](uint16_t count, uint16_t id) {
+    return Context(8, {static_cast<uint8_t>(count), 0, static_cast<uint8_t>(id), 0}, 4);
+  };
+  auto both = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  ASSERT_TRUE(IsOk(Negotiated(0x0311, 2, both(Preauth(), signing(1, 2)), &r)));
+  EXPECT_EQ(r.signing, SigningAlgorithm::kAesGmac);
+  ASSERT_TRUE(IsOk(Negotiated(0x0311, 2, both(signing(1, 1), Preauth()), &r)));
+  EXPECT_EQ(r.signing, SigningAlgorithm::kAesCmac);
+  // HMAC-SHA256 was not offered; nor an unknown id; the server picks one.
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 2, both(Preauth(), signing(1, 0)), &r)));
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 2, both(Preauth(), signing(1, 7)), &r)));
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 2, both(Preauth(), signing(2, 2)), &r)));
+  // The preauth context is required, once, with SHA-512 alone.
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 1, signing(1, 2), &r)));
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 2, both(Preauth(), Preauth()), &r)));
+  std::vector<uint8_t> sha256 = Preauth();
+  sha256[8 + 4] = 2;
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 1, sha256, &r)));
+  std::vector<uint8_t> salt_too_long = Preauth();
+  salt_too_long[8 + 2] = 33;
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 1, salt_too_long, &r)));
+  // Contexts of other kinds are passed over; the count must hold.
+  ASSERT_TRUE(IsOk(Negotiated(0x0311, 2, both(Context(2, {1, 0, 2, 0}, 4), Preauth()), &r)));
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 3, both(Context(2, {1, 0, 2, 0}, 4), Preauth()), &r)));
+}
+
+TEST(Smb2Response, ValidateNegotiateAnswer) {
+  std::vector<uint8_t> body = {49, 0, 0, 0, 0x04, 0x02, 0x14, 0};
+  WireWriter w{&body};
+  PutZeros(w, 24);
+  PutU32(w, 0x70);  // OutputOffset
+  PutU32(w, 24);
+  PutZeros(w, 8);
+  PutU32(w, 0x47);
+  for (int i = 0; i < 16; ++i) PutU8(w, static_cast<uint8_t>(i));
+  PutU16(w, 1);
+  PutU16(w, 0x0302);
+  Smb2NegotiateResult r;
+  ASSERT_TRUE(IsOk(DecodeValidateNegotiateResponse(View(Response(kSmb2Ioctl, body)), &r)));
+  EXPECT_EQ(r.capabilities, 0x47u);
+  EXPECT_EQ(r.server_guid[15], 15);
+  EXPECT_EQ(r.security_mode, 1);
+  EXPECT_EQ(r.dialect, 0x0302);
+  // One byte more or less than the 24, or another FSCTL's answer.
+  std::vector<uint8_t> longer = body;
+  longer.push_back(0);
+  longer[8 + 28] = 25;
+  EXPECT_FALSE(IsOk(DecodeValidateNegotiateResponse(View(Response(kSmb2Ioctl, longer)), &r)));
+  std::vector<uint8_t> shorter = body;
+  shorter[8 + 28] = 23;
+  EXPECT_FALSE(IsOk(DecodeValidateNegotiateResponse(View(Response(kSmb2Ioctl, shorter)), &r)));
+  std::vector<uint8_t> pipe = body;
+  pipe[4] = 0x17;
+  EXPECT_FALSE(IsOk(DecodeValidateNegotiateResponse(View(Response(kSmb2Ioctl, pipe)), &r)));
 }
 
 TEST(Smb2Credits, MessageIdsStayInsideTheGrantedWindow) {

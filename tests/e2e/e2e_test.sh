@@ -73,11 +73,11 @@ fi
 libraries=$(ldd "$kestrin" 2>/dev/null)
 if [ -z "$wine" ] && command -v valgrind >/dev/null && [[ $libraries != *libasan* ]]; then
   for target in 127.0.0.1 ::1; do
-    out=$(ip netns exec kt-sales valgrind -q --leak-check=full --show-leak-kinds=all \
+    out=$(ip netns exec kt-sales valgrind -q --suppressions="$here/../valgrind.supp" --leak-check=full --show-leak-kinds=all \
           --errors-for-leak-kinds=all --error-exitcode=99 "$kestrin" "$target" 2>&1); rc=$?
     check "valgrind clean, '$target'" 0 "$success" "$rc" "$out"
   done
-  out=$(ip netns exec kt-nolistener valgrind -q --leak-check=full --show-leak-kinds=all \
+  out=$(ip netns exec kt-nolistener valgrind -q --suppressions="$here/../valgrind.supp" --leak-check=full --show-leak-kinds=all \
         --errors-for-leak-kinds=all --error-exitcode=99 "$kestrin" 127.0.0.1 2>&1); rc=$?
   check "valgrind clean, failed query" 2 "$head"$'\nKestrin resulted in return code 53.' "$rc" "$out"
 fi

@@ -85,8 +85,8 @@ Probe RunProbe(const std::string& server_ns, const std::string& target,
                const std::string& limits = "") {
   std::string command = "ip netns exec " + Quote("kt-" + server_ns) + " ";
   if (UnderValgrind()) {
-    command += "valgrind -q --leak-check=full --errors-for-leak-kinds=definite,indirect "
-               "--error-exitcode=99 ";
+    command += "valgrind -q --suppressions=" + Quote(KESTRIN_VALGRIND_SUPPRESSIONS) +
+               " --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=99 ";
   }
   command += Quote(KESTRIN_PROBE) + " " + limits + " " + Quote(target);
   Probe p;

@@ -1,0 +1,123 @@
+#include "net/smb2_connection.h"
+
+#include "net/socket.h"
+
+namespace net {
+namespace {
+
+/// Interim (STATUS_PENDING) replies tolerated before one final reply.
+constexpr int kMaxInterim = 8;
+
+/// When a reply must have come: `reply_ms` from now, but never after the
+/// whole query's `deadline`.
+uint64_t ReplyDeadline(uint64_t deadline, uint32_t reply_ms) {
+  uint64_t now = MonotonicMs();
+  if (now >= deadline) return now;
+  return deadline - now < reply_ms ? deadline : now + reply_ms;
+}
+
+bool TimeLeft(uint64_t until, uint32_t* timeout_ms) {
+  uint64_t now = MonotonicMs();
+  if (now >= until) return false;
+  *timeout_ms = until - now > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(until - now);
+  return true;
+}
+
+Status Receive(Smb2Connection* c, uint8_t* data, size_t size, uint64_t until) {
+  uint32_t timeout = 0;
+  if (!TimeLeft(until, &timeout)) return TransportFailure(kReplyTimeout);
+  return c->transport->receive(c->transport->context, data, size, timeout);
+}
+
+Status ReceiveFrame(Smb2Connection* c, uint64_t until) {
+  uint8_t prefix[kSmb2FramePrefix];
+  Status s = Receive(c, prefix, sizeof(prefix), until);
+  if (!IsOk(s)) return s;
+  size_t length = 0;
+  s = DecodeFramePrefix(prefix, &length);
+  if (!IsOk(s)) return s;
+  c->frame.resize(length);
+  c->frame_pos = 0;
+  return Receive(c, c->frame.data(), length, until);
+}
+
+// MS-SMB2 3.2.4.1.1, 3.2.4.1.4: each request of a chain is signed on its
+// own, from its header to the next one's, its padding included.
+bool SignFrame(const Smb2SigningKey& key, Smb2Frame* f) {
+  size_t pos = kSmb2FramePrefix;
+  while (pos < f->bytes.size()) {
+    Smb2Header h;
+    if (!DecodeSmb2Header(f->bytes.data() + pos, f->bytes.size() - pos, &h)) return false;
+    size_t size = h.next_command != 0 ? h.next_command : f->bytes.size() - pos;
+    if (!SignSmb2Message(key, f->bytes.data() + pos, size)) return false;
+    pos += size;
+  }
+  return true;
+}
+
+/// An interim answer: STATUS_PENDING in the async form. Servers do not
+/// sign these (MS-SMB2 3.3.4.1.1), so they cannot be verified.
+bool IsInterim(const Smb2Header& h) {
+  return h.status == kStatusPending && (h.flags & kSmb2FlagAsync) != 0;
+}
+
+}  // namespace
+
+bool NextIds(Smb2Connection* c, bool related, Smb2Ids* ids) {
+  *ids = Smb2Ids();
+  ids->credit_charge = c->charge;
+  ids->session_id = c->session_id;
+  ids->tree_id = c->tree_id;
+  ids->related = related;
+  return TakeMessageIds(&c->credits, 1, &ids->message_id);
+}
+
+Status SendFrame(Smb2Connection* c, Smb2Frame* f) {
+  if (!FinishFrame(f)) return Malformed();
+  if (c->signing && !SignFrame(c->signing_key, f)) return SecurityFailure(kCryptoUnavailable);
+  ++c->frames_sent;
+  return c->transport->send(c->transport->context, f->bytes.data(), f->bytes.size());
+}
+
+Status ReceiveResponse(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Message* m) {
+  uint64_t until = ReplyDeadline(c->deadline, c->reply_ms);
+  for (int interim = 0;;) {
+    if (c->frame_pos >= c->frame.size()) {
+      Status s = ReceiveFrame(c, until);
+      if (!IsOk(s)) return s;
+    }
+    if (!NextMessage(c->frame.data(), c->frame.size(), &c->frame_pos, m)) return Malformed();
+    const Smb2Header& h = m->header;
+    if (h.message_id != id || h.command != command) return Malformed();
+    if (!IsInterim(h)) {
+      // MS-SMB2 3.2.5.1.3: an answer that is not what the server signed
+      // is not read at all, not even for its credits.
+      if (c->signing && !VerifySmb2Message(c->signing_key, m->data, m->size)) {
+        return SecurityFailure(kBadSignature);
+      }
+      GrantCredits(&c->credits, h.credits);
+      if (h.status != kStatusPending) return OkStatus();
+      return Malformed();  // STATUS_PENDING must come in the async form
+    }
+    GrantCredits(&c->credits, h.credits);
+    if (!IsOk(DecodeErrorResponse(*m))) return Malformed();
+    if (++interim > kMaxInterim) return Malformed();
+    until = ReplyDeadline(c->deadline, c->reply_ms);  // the server has taken the request on
+  }
+}
+
+Status SendOne(Smb2Connection* c, Smb2Frame* f, const Smb2Ids& ids, uint16_t command,
+               Smb2Message* m) {
+  Status s = SendFrame(c, f);
+  if (!IsOk(s)) return s;
+  return ReceiveResponse(c, ids.message_id, command, m);
+}
+
+bool FillConnectionRandom(Smb2Connection* c, uint8_t* out, size_t size) {
+  if (c->transport->random != nullptr) {
+    return c->transport->random(c->transport->context, out, size);
+  }
+  return FillRandom(out, size);
+}
+
+}  // namespace net

@@ -1,0 +1,202 @@
+#include "net/smb2_session.h"
+
+#include "net/crypto.h"
+
+namespace net {
+namespace {
+
+/// SESSION_SETUP legs we go along with: Kerberos takes one, NTLM two, a
+/// SPNEGO that changes mechanism on the way one or two more.
+constexpr int kMaxLegs = 4;
+/// SecurityBufferLength is 16 bits wide.
+constexpr size_t kMaxToken = 0xFFFF;
+/// What a server that does not implement VALIDATE_NEGOTIATE_INFO answers.
+constexpr uint32_t kStatusNotSupported = 0xC00000BB;
+constexpr uint32_t kStatusInvalidDeviceRequest = 0xC0000010;
+constexpr uint32_t kStatusFileClosed = 0xC0000128;
+
+/// Runs the logon's first step. With no credential to log on with, it
+/// goes on as the anonymous logon, exactly as if that had been asked for.
+Status StartLogon(Authenticator* logon, Smb2Session* s) {
+  bool done = false;
+  s->first_token.clear();
+  Status st = logon->step(logon->state, nullptr, 0, &s->first_token, &done);
+  if (IsSecurity(st, kNoCredential)) {
+    CloseLogon(logon);
+    st = OpenAnonymousLogon(logon);
+    if (IsOk(st)) st = logon->step(logon->state, nullptr, 0, &s->first_token, &done);
+  }
+  if (!IsOk(st)) return st;
+  // A mechanism that is done before it said anything has nothing to offer.
+  if (done || s->first_token.empty()) return SecurityFailure(kLogonFailed);
+  s->mechanism = logon->mechanism(logon->state);
+  s->authenticated = s->mechanism != LogonMechanism::kAnonymous;
+  return OkStatus();
+}
+
+/// H = SHA-512(H ‖ message) when the session needs the preauth hash:
+/// 3.1.1 with a key to come (MS-SMB2 3.2.5.2, 3.2.5.3.1).
+Status HashForPreauth(Smb2Session* s, const uint8_t* message, size_t size) {
+  if (!s->authenticated || s->negotiated.dialect != kSmb2Dialect311) return OkStatus();
+  if (!CryptoReady() || !UpdatePreauthHash(&s->preauth, message, size)) {
+    return SecurityFailure(kCryptoUnavailable);
+  }
+  return OkStatus();
+}
+
+// MS-SMB2 3.2.4.2.2.2: NEGOTIATE offering 2.0.2 to 3.1.1. The logon's first
+// token does not depend on the answer, so it is made while the server works.
+Status Negotiate(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
+  if (!FillConnectionRandom(c, s->offer.client_guid, sizeof s->offer.client_guid) ||
+      !FillConnectionRandom(c, s->offer.salt, sizeof s->offer.salt)) {
+    return TransportFailure(kSocketFailure);
+  }
+  Smb2Ids ids;
+  if (!NextIds(c, false, &ids)) return Malformed();
+  ids.credit_charge = 0;
+  Smb2Frame f;
+  StartFrame(&f);
+  AppendNegotiate(&f, ids, s->offer);
+  Status st = SendFrame(c, &f);
+  if (IsOk(st)) st = StartLogon(logon, s);
+  Smb2Message m;
+  if (IsOk(st)) st = ReceiveResponse(c, ids.message_id, kSmb2Negotiate, &m);
+  // A server that only speaks SMB1 hangs up on an SMB2 NEGOTIATE.
+  if (st.kind == StatusKind::kTransport && st.code == kClosed) return TransportFailure(kClosedEarly);
+  if (!IsOk(st)) return st;
+  if (m.header.status != kStatusSuccess) return ServerFailure(m);
+  st = DecodeNegotiateResponse(m, &s->negotiated);
+  if (!IsOk(st)) return st;
+  c->charge = s->negotiated.dialect == kSmb2Dialect202 ? 0 : 1;
+  st = HashForPreauth(s, f.bytes.data() + kSmb2FramePrefix, f.bytes.size() - kSmb2FramePrefix);
+  if (IsOk(st)) st = HashForPreauth(s, m.data, m.size);
+  return st;
+}
+
+/// The first answer names the session; every later one must name it too.
+/// Neither 0 nor the related-request placeholder can name one.
+bool SameSession(uint64_t* known, uint64_t id) {
+  if (*known == 0) {
+    *known = id;
+    return id != 0 && id != ~uint64_t{0};
+  }
+  return id == *known;
+}
+
+// MS-SMB2 3.2.5.3.1: after the logon, the signing key; the final answer is
+// checked with it when signed, and on 3.1.1 it must be. An anonymous logon
+// signs nothing; a session without a key only where nothing demands one.
+Status FinishLogon(Smb2Connection* c, Authenticator* logon, const Smb2Session& s,
+                   const Smb2Message& m, uint16_t session_flags) {
+  if (!s.authenticated) return OkStatus();
+  if (session_flags & (kSmb2SessionGuest | kSmb2SessionNull)) {
+    return SecurityFailure(kGuestSession);
+  }
+  uint16_t dialect = s.negotiated.dialect;
+  bool required =
+      (s.negotiated.security_mode & kSmb2SigningRequired) != 0 || dialect == kSmb2Dialect311;
+  SessionKey key;
+  logon->session_key(logon->state, &key);
+  if (key.size == 0) return required ? SecurityFailure(kNoSessionKey) : OkStatus();
+  bool derived = CryptoReady() && DeriveSigningKey(dialect, s.negotiated.signing, key.bytes,
+                                                   key.size, s.preauth, &c->signing_key);
+  WipeBytes(&key, sizeof key);
+  if (!derived) return SecurityFailure(kCryptoUnavailable);
+  bool is_signed = (m.header.flags & kSmb2FlagSigned) != 0;
+  if ((is_signed || dialect == kSmb2Dialect311) &&
+      !VerifySmb2Message(c->signing_key, m.data, m.size)) {
+    return SecurityFailure(kBadSignature);
+  }
+  c->signing = true;
+  return OkStatus();
+}
+
+// MS-SMB2 3.2.4.2.3, 3.2.5.3: SESSION_SETUP legs until the server says
+// SUCCESS. Its final token still goes to the mechanism: that is where a
+// Kerberos AP-REP or an NTLM mechListMIC proves the server.
+Status LogOn(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
+  std::vector<uint8_t> token;
+  token.swap(s->first_token);
+  uint64_t session_id = 0;
+  for (int leg = 0; leg < kMaxLegs; ++leg) {
+    Smb2Ids ids;
+    if (token.size() > kMaxToken || !NextIds(c, false, &ids)) return Malformed();
+    ids.session_id = session_id;
+    Smb2Frame f;
+    StartFrame(&f);
+    AppendSessionSetup(&f, ids, token.data(), token.size());
+    Status st = HashForPreauth(s, f.bytes.data() + kSmb2FramePrefix,
+                               f.bytes.size() - kSmb2FramePrefix);
+    Smb2Message m;
+    if (IsOk(st)) st = SendOne(c, &f, ids, kSmb2SessionSetup, &m);
+    if (!IsOk(st)) return st;
+    uint32_t status = m.header.status;
+    if (status != kStatusSuccess && status != kStatusMoreProcessing) return ServerFailure(m);
+    if (!SameSession(&session_id, m.header.session_id)) return Malformed();
+    uint16_t flags = 0;
+    const uint8_t* in = nullptr;
+    size_t in_size = 0;
+    st = DecodeSessionSetupResponse(m, &flags, &in, &in_size);
+    bool more = status == kStatusMoreProcessing;
+    if (IsOk(st) && more) st = HashForPreauth(s, m.data, m.size);
+    token.clear();
+    bool done = false;
+    if (IsOk(st)) st = logon->step(logon->state, in, in_size, &token, &done);
+    if (!IsOk(st)) return st;
+    if (more) {
+      if (token.empty()) return Malformed();  // asked to go on, with nothing to say
+      continue;
+    }
+    if (!token.empty()) return Malformed();  // "done" while we still had to answer
+    if (!done) return SecurityFailure(kMutualAuthFailed);
+    c->session_id = session_id;
+    return FinishLogon(c, logon, *s, m, flags);
+  }
+  return Malformed();
+}
+
+bool SameNegotiation(const Smb2NegotiateResult& a, const Smb2NegotiateResult& b) {
+  for (size_t i = 0; i < sizeof a.server_guid; ++i) {
+    if (a.server_guid[i] != b.server_guid[i]) return false;
+  }
+  return a.dialect == b.dialect && a.security_mode == b.security_mode &&
+         a.capabilities == b.capabilities;
+}
+
+}  // namespace
+
+Status SetUpSession(Smb2Connection* c, Authenticator* logon, Smb2Session* session) {
+  Status s = Negotiate(c, logon, session);
+  if (IsOk(s)) s = LogOn(c, logon, session);
+  return s;
+}
+
+bool NeedsValidation(const Smb2Connection& c, const Smb2Session& session) {
+  uint16_t dialect = session.negotiated.dialect;
+  return c.signing && (dialect == kSmb2Dialect300 || dialect == kSmb2Dialect302);
+}
+
+// MS-SMB2 3.2.5.14.12. The answer was verified on the way in, so a refusal
+// is the server's own: servers that do not implement the FSCTL say so with
+// one of three statuses, which prove nothing either way and are let pass.
+Status CheckValidation(Smb2Connection* c, const Smb2Session& session, uint64_t id) {
+  Smb2Message m;
+  Status s = ReceiveResponse(c, id, kSmb2Ioctl, &m);
+  if (s.kind == StatusKind::kTransport && s.code == kClosed) {
+    return SecurityFailure(kDowngradeDetected);
+  }
+  if (!IsOk(s)) return s;
+  uint32_t status = m.header.status;
+  if (status == kStatusNotSupported || status == kStatusInvalidDeviceRequest ||
+      status == kStatusFileClosed) {
+    return OkStatus();
+  }
+  if (status != kStatusSuccess) return SecurityFailure(kDowngradeDetected);
+  Smb2NegotiateResult seen;
+  s = DecodeValidateNegotiateResponse(m, &seen);
+  if (!IsOk(s)) return s;
+  if (!SameNegotiation(seen, session.negotiated)) return SecurityFailure(kDowngradeDetected);
+  return OkStatus();
+}
+
+}  // namespace net
