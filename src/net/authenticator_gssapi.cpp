@@ -1,11 +1,11 @@
-// The caller's own logon through GSSAPI (MIT Kerberos): SPNEGO with the
-// default credentials, which are a Kerberos ticket from the ticket cache
-// (KRB5CCNAME, or the default cache that kinit, SSSD or pam_krb5 fill) and,
-// when the gss-ntlmssp mechanism is installed, an NTLM credential from its
-// NTLM_USER_FILE. SPNEGO prefers Kerberos when both are there.
-// MS-SMB2 3.2.4.2.3; RFC 2743, 4178.
+// The caller's own logon through GSSAPI (MIT Kerberos), in SPNEGO: a
+// Kerberos ticket from the ticket cache (KRB5CCNAME, or the default cache
+// that kinit, SSSD or pam_krb5 fill) and, when NTLM_USER_FILE names the
+// gss-ntlmssp mechanism's credentials file, NTLM. SPNEGO prefers Kerberos
+// when both are there. MS-SMB2 3.2.4.2.3; RFC 2743, 4178.
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_ext.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <new>
@@ -23,12 +23,14 @@ const gss_OID_desc kSpnego = {6, const_cast<char*>("\x2b\x06\x01\x05\x05\x02")};
 const char kKerberosOid[] = "\x2a\x86\x48\x86\xf7\x12\x01\x02\x02";
 const char kMsKerberosOid[] = "\x2a\x86\x48\x82\xf7\x12\x01\x02\x02";
 const char kNtlmOid[] = "\x2b\x06\x01\x04\x01\x82\x37\x02\x02\x0a";
+const gss_OID_desc kKerberos = {9, const_cast<char*>(kKerberosOid)};
 /// The largest server token we hand on: a Kerberos AP-REP is a few hundred
 /// bytes, an NTLM CHALLENGE less; SecurityBufferLength caps it anyway.
 constexpr size_t kMaxServerToken = 0xFFFF;
 
 struct GssLogon {
   gss_name_t target = GSS_C_NO_NAME;
+  gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;  // none: every mechanism's default
   gss_ctx_id_t context = GSS_C_NO_CONTEXT;
   bool sent = false;  // a token has gone to the server
   bool done = false;
@@ -64,6 +66,21 @@ Status GssFailure(const GssLogon& logon, OM_uint32 major) {
   }
 }
 
+/// The credentials to offer. Without an NTLM credentials file only Kerberos
+/// can log on, so only Kerberos is asked: the NTLM mechanism's module and
+/// the crypto library under it cost several milliseconds to load, which a
+/// query that goes on anonymously should not pay. False when there is no
+/// Kerberos ticket either.
+bool AcquireCredential(GssLogon* logon) {
+  const char* ntlm_file = getenv("NTLM_USER_FILE");
+  if (ntlm_file != nullptr && ntlm_file[0] != '\0') return true;
+  gss_OID_set_desc kerberos_only = {1, const_cast<gss_OID>(&kKerberos)};
+  OM_uint32 minor = 0;
+  OM_uint32 major = gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &kerberos_only,
+                                     GSS_C_INITIATE, &logon->credential, nullptr, nullptr);
+  return !GSS_ERROR(major);
+}
+
 // RFC 2743 2.2.1, RFC 4178 3.2: one call per token. Mutual authentication
 // makes the server prove itself in its last token (an AP-REP, or NTLM's
 // mechListMIC); integrity asks for the key that signing needs.
@@ -73,12 +90,13 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   *done = false;
   bool first = logon->context == GSS_C_NO_CONTEXT && !logon->sent;
   if (logon->done || (first && in != nullptr) || in_size > kMaxServerToken) return Malformed();
+  if (first && !AcquireCredential(logon)) return SecurityFailure(kNoCredential);
   gss_buffer_desc input = {in_size, const_cast<uint8_t*>(in)};
   gss_buffer_desc output = GSS_C_EMPTY_BUFFER;
   gss_OID actual_mech = GSS_C_NO_OID;
   OM_uint32 minor = 0;
   OM_uint32 major = gss_init_sec_context(
-      &minor, GSS_C_NO_CREDENTIAL, &logon->context, logon->target, const_cast<gss_OID>(&kSpnego),
+      &minor, logon->credential, &logon->context, logon->target, const_cast<gss_OID>(&kSpnego),
       GSS_C_MUTUAL_FLAG | GSS_C_INTEG_FLAG, 0, GSS_C_NO_CHANNEL_BINDINGS,
       first ? GSS_C_NO_BUFFER : &input, &actual_mech, &output, nullptr, nullptr);
   if (output.length > 0) {
@@ -124,6 +142,7 @@ void Close(void* state) {
     gss_delete_sec_context(&minor, &logon->context, GSS_C_NO_BUFFER);
   }
   if (logon->target != GSS_C_NO_NAME) gss_release_name(&minor, &logon->target);
+  if (logon->credential != GSS_C_NO_CREDENTIAL) gss_release_cred(&minor, &logon->credential);
   delete logon;
 }
 

@@ -150,6 +150,7 @@ Status LogOn(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
     if (!token.empty()) return Malformed();  // "done" while we still had to answer
     if (!done) return SecurityFailure(kMutualAuthFailed);
     c->session_id = session_id;
+    s->mechanism = logon->mechanism(logon->state);  // known now, if at all
     return FinishLogon(c, logon, *s, m, flags);
   }
   return Malformed();

@@ -1,0 +1,77 @@
+#!/usr/bin/python3
+"""A TCP proxy that changes one byte of what the server sends, for the tests
+of signed sessions: whatever a man in the middle alters must make the query
+fail, never change its answer.
+
+    tamper_proxy.py LISTEN_ADDRESS TARGET_ADDRESS CONTROL_FILE READY_FILE
+
+Listens on LISTEN_ADDRESS:445 and forwards each connection to
+TARGET_ADDRESS:445. At each new connection it reads CONTROL_FILE: a number N
+makes it XOR the server's byte N (counted from 0 over the connection's whole
+server-to-client stream) with 0x01; an empty or missing file changes nothing.
+It writes READY_FILE once it listens, and serves until it is killed."""
+import os
+import select
+import socket
+import sys
+
+
+def offset_to_flip(control):
+    try:
+        with open(control) as f:
+            text = f.read().strip()
+        return int(text) if text else -1
+    except (OSError, ValueError):
+        return -1
+
+
+def relay(client, server, flip_at):
+    seen = 0  # server bytes passed on so far
+    peers = {client: server, server: client}
+    while True:
+        ready, _, _ = select.select(list(peers), [], [], 30)
+        if not ready:
+            return
+        for s in ready:
+            data = s.recv(65536)
+            if not data:
+                return
+            if s is server and seen <= flip_at < seen + len(data):
+                data = bytearray(data)
+                data[flip_at - seen] ^= 0x01
+                data = bytes(data)
+            if s is server:
+                seen += len(data)
+            peers[s].sendall(data)
+
+
+def main():
+    listen, target, control, ready = sys.argv[1:5]
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind((listen, 445))
+    listener.listen(16)
+    open(ready, "w").close()
+    while True:
+        client, _ = listener.accept()
+        flip_at = offset_to_flip(control)
+        if os.fork() == 0:
+            listener.close()
+            server = socket.create_connection((target, 445))
+            for s in (client, server):
+                s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            try:
+                relay(client, server, flip_at)
+            except OSError:
+                pass
+            os._exit(0)
+        client.close()
+        try:
+            while os.waitpid(-1, os.WNOHANG)[0] != 0:
+                pass
+        except ChildProcessError:
+            pass
+
+
+if __name__ == "__main__":
+    main()
