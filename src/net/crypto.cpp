@@ -30,8 +30,18 @@ namespace {
 ///    under the program's feet. libgcrypt (1.6 and later) works without it,
 ///    its locks being static, and runs its FIPS self-tests on first use.
 /// The caller runs this once per process (a function-local static), so two
-/// threads arriving together do not both start the library.
-bool StartLibrary() { return gcry_check_version(GCRYPT_VERSION) != nullptr; }
+/// threads arriving together do not both start the library. One piece of
+/// set-up is left that INITIALIZATION_FINISHED would have done: every
+/// gcry_md_open (HMAC included) first runs the random module's fast poll,
+/// which sets an unlocked "basics initialised" flag (harmless, yet a data
+/// race between two threads that open their first handles together).
+/// gcry_fast_random_poll sets it here, under the guard; it gathers nothing
+/// while no random pool exists, and we never ask for random bytes.
+bool StartLibrary() {
+  if (gcry_check_version(GCRYPT_VERSION) == nullptr) return false;
+  gcry_fast_random_poll();
+  return true;
+}
 
 /// False when a part has bytes but no address.
 bool PartsValid(const ByteRange* parts, size_t count) {
