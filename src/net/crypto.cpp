@@ -15,9 +15,9 @@ namespace {
 /// We are a library inside a program that may use libgcrypt itself (on
 /// Linux the shared library is one per process). The process-wide choices
 /// belong to that program, so we make none of them:
-///  - gcry_check_version is the only call we make. It is the documented
-///    first call and is idempotent: it initialises the library if nobody
-///    has, and otherwise only compares versions. With GCRYPT_VERSION it
+///  - gcry_check_version is our one set-up call. It is the documented first
+///    call and is idempotent: it initialises the library if nobody has, and
+///    otherwise only compares versions. With GCRYPT_VERSION it
 ///    also refuses a run-time library older than our headers.
 ///  - Secure memory: left alone. GCRYCTL_DISABLE_SECMEM cannot be undone, so
 ///    a program that set up its secure pool after us would silently get
@@ -28,10 +28,20 @@ namespace {
 ///  - GCRYCTL_INITIALIZATION_FINISHED: not sent. It tells the library the
 ///    application's set-up is over; sent by us it would close that set-up
 ///    under the program's feet. libgcrypt (1.6 and later) works without it,
-///    its locks being static, and runs its FIPS self-tests on first use.
+///    its locks being static, and runs its FIPS self-tests on demand.
 /// The caller runs this once per process (a function-local static), so two
-/// threads arriving together do not both start the library.
-bool StartLibrary() { return gcry_check_version(GCRYPT_VERSION) != nullptr; }
+/// threads arriving together do not both start the library. One piece of
+/// set-up is left that INITIALIZATION_FINISHED would have done: every
+/// gcry_md_open (HMAC included) first runs the random module's fast poll,
+/// which sets an unlocked "basics initialised" flag (harmless, yet a data
+/// race between two threads that open their first handles together).
+/// gcry_fast_random_poll sets it here, under the guard; it gathers nothing
+/// while no random pool exists, and we never ask for random bytes.
+bool StartLibrary() {
+  if (gcry_check_version(GCRYPT_VERSION) == nullptr) return false;
+  gcry_fast_random_poll();
+  return true;
+}
 
 /// False when a part has bytes but no address.
 bool PartsValid(const ByteRange* parts, size_t count) {
