@@ -4,124 +4,16 @@
 //
 // KESTRIN_VALGRIND=1 runs every probe under valgrind's leak checker; a
 // memory error or leak then fails the test.
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
-#include "net/socket.h"
 #include "platform/netapi.h"
+#include "probe_runner.h"
 
 namespace {
 
-struct Output {
-  int exit_code = -1;
-  std::string text;
-};
-
-std::string Quote(const std::string& word) {
-  std::string quoted = "'";
-  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-Output Shell(const std::string& command) {
-  Output out;
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.text.append(buffer, n);
-  int status = pclose(pipe);
-  out.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
-}
-
-bool UnderValgrind() {
-  const char* v = getenv("KESTRIN_VALGRIND");
-  return v != nullptr && strcmp(v, "1") == 0;
-}
-
-/// Extra time a probe may take for starting up: valgrind is slow to start.
-uint64_t StartupMs() { return UnderValgrind() ? 4000 : 500; }
-
-/// Why the tests cannot run here, or empty when they can.
-std::string MissingPrerequisite() {
-  if (geteuid() != 0) return "needs root for network namespaces";
-  if (Shell("command -v smbd rpcclient").exit_code != 0) return "needs smbd and rpcclient";
-  if (UnderValgrind() && Shell("command -v valgrind").exit_code != 0) return "needs valgrind";
-  return "";
-}
-
-#define SKIP_UNLESS_POSSIBLE()                                    \
-  do {                                                            \
-    std::string missing = MissingPrerequisite();                  \
-    if (!missing.empty()) GTEST_SKIP() << missing;                \
-  } while (0)
-
-bool Servers(const std::string& arguments) {
-  Output out = Shell(Quote(KESTRIN_TEST_SERVERS) + " " + arguments);
-  if (out.exit_code != 0) ADD_FAILURE() << "test-servers.sh " << arguments << ":\n" << out.text;
-  return out.exit_code == 0;
-}
-
-/// What the probe printed: "status=N kind=K code=C ms=M[ name=X sid=S]".
-struct Probe {
-  int status = -1;
-  uint64_t ms = 0;       // the query alone, measured by the probe
-  uint64_t wall_ms = 0;  // the whole probe process
-  std::string name;
-  std::string sid;
-  std::string text;
-};
-
-Probe RunProbe(const std::string& server_ns, const std::string& target,
-               const std::string& limits = "") {
-  std::string command = "ip netns exec " + Quote("kt-" + server_ns) + " ";
-  if (UnderValgrind()) {
-    command += "valgrind -q --suppressions=" + Quote(KESTRIN_VALGRIND_SUPPRESSIONS) +
-               " --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=99 ";
-  }
-  command += Quote(KESTRIN_PROBE) + " " + limits + " " + Quote(target);
-  Probe p;
-  uint64_t start = net::MonotonicMs();
-  Output out = Shell(command);
-  p.wall_ms = net::MonotonicMs() - start;
-  p.text = out.text;
-  EXPECT_EQ(out.exit_code, 0) << command << "\n" << out.text;
-  unsigned long long ms = 0;
-  if (sscanf(out.text.c_str(), "status=%d kind=%*u code=%*x ms=%llu", &p.status, &ms) != 2) {
-    ADD_FAILURE() << "no result from " << command << "\n" << out.text;
-  }
-  p.ms = ms;
-  size_t name = out.text.find(" name=");
-  size_t sid = out.text.find(" sid=");
-  if (name != std::string::npos && sid != std::string::npos && sid > name) {
-    p.name = out.text.substr(name + 6, sid - name - 6);
-    size_t end = out.text.find('\n', sid);
-    p.sid = out.text.substr(sid + 5, end == std::string::npos ? end : end - sid - 5);
-  }
-  return p;
-}
-
-/// rpcclient's anonymous "lsaquery 5" in the namespace: name and SID text.
-void Rpcclient(const std::string& server_ns, std::string* name, std::string* sid) {
-  Output out = Shell("ip netns exec " + Quote("kt-" + server_ns) +
-                     " timeout 30 rpcclient -U% -N 127.0.0.1 -c 'lsaquery 5'");
-  ASSERT_EQ(out.exit_code, 0) << out.text;
-  size_t n = out.text.find("Domain Name: ");
-  size_t s = out.text.find("Domain Sid: ");
-  ASSERT_NE(n, std::string::npos) << out.text;
-  ASSERT_NE(s, std::string::npos) << out.text;
-  *name = out.text.substr(n + 13, out.text.find('\n', n) - n - 13);
-  *sid = out.text.substr(s + 12, out.text.find('\n', s) - s - 12);
-}
+using namespace probe_runner;
 
 // One standalone server for the whole suite: starting one costs about 0.6 s.
 class StandaloneServerTest : public ::testing::Test {

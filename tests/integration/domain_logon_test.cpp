@@ -1,0 +1,240 @@
+// The query with the caller's credentials against an AD domain controller
+// and members that refuse anonymous callers and require signing, each at
+// its own dialect ceiling (scripts/test-servers.sh dc / member). Kerberos
+// comes from a ticket cache of the test's own, NTLM from an NTLM_USER_FILE;
+// nothing of the host's is used. Needs root, Samba's AD packages and
+// gss-ntlmssp; skipped without.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "probe_runner.h"
+
+namespace {
+
+using namespace probe_runner;
+
+constexpr const char* kDc = "ki-ad";
+constexpr const char* kState = "/tmp/kestrin-servers";  // the harness's default
+
+/// Members: the address, the dialect ceiling, the SID.
+struct Member {
+  const char* name;
+  const char* ip;
+  const char* max_protocol;  // nullptr: 3.1.1
+  const char* sid;
+  unsigned dialect;
+};
+
+constexpr Member kMembers[] = {
+    {"member1", "127.0.0.2", nullptr, "S-1-5-21-7-8-9", 0x311},
+    {"member2", "127.0.0.3", "SMB2_10", "S-1-5-21-7-8-10", 0x210},
+    {"member3", "127.0.0.4", "SMB3_02", "S-1-5-21-7-8-11", 0x302},
+};
+
+std::string StateDir() {
+  const char* s = getenv("KESTRIN_SERVER_STATE");
+  return std::string(s != nullptr && *s != '\0' ? s : kState) + "/" + kDc;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+class DomainLogonTest : public ::testing::Test {
+ protected:
+  static bool started_;
+  static std::string ccache_;
+
+  static std::string MissingDomainPrerequisite() {
+    std::string missing = MissingPrerequisite();
+    if (!missing.empty()) return missing;
+    if (Shell("command -v samba winbindd kinit").exit_code != 0) {
+      return "needs samba-ad-dc, winbind and krb5-user";
+    }
+    return "";
+  }
+
+  static void SetUpTestSuite() {
+    if (!MissingDomainPrerequisite().empty()) return;
+    started_ = Servers(std::string("dc ") + kDc);
+    for (const Member& m : kMembers) {
+      std::string conf = " --conf 'restrict anonymous = 2' --conf 'server signing = mandatory'";
+      if (m.max_protocol != nullptr) {
+        conf += std::string(" --conf 'server max protocol = ") + m.max_protocol + "'";
+      }
+      started_ = started_ && Servers(std::string("member ") + kDc + " " + m.name + " --ip " +
+                                     m.ip + " --sid " + m.sid + conf);
+    }
+    ccache_ = StateDir() + "/alice.ccache";
+    started_ = started_ && Servers(std::string("kinit ") + kDc + " alice " + ccache_);
+  }
+  static void TearDownTestSuite() {
+    if (MissingDomainPrerequisite().empty()) Servers(std::string("stop ") + kDc);
+  }
+  void SetUp() override {
+    std::string missing = MissingDomainPrerequisite();
+    if (!missing.empty()) GTEST_SKIP() << missing;
+    ASSERT_TRUE(started_) << "the domain did not start";
+  }
+
+  static std::string Krb5Config() { return "KRB5_CONFIG=" + Quote(StateDir() + "/krb5.conf"); }
+  /// Kerberos only: the test's ticket cache, no NTLM credentials.
+  static std::string Kerberos() {
+    return Krb5Config() + " KRB5CCNAME=" + Quote("FILE:" + ccache_) + " NTLM_USER_FILE=";
+  }
+  /// NTLM only: no ticket, alice's line in the credentials file.
+  static std::string Ntlm(const std::string& file = StateDir() + "/users/alice.ntlm") {
+    return Krb5Config() + " KRB5CCNAME=FILE:/nonexistent NTLM_USER_FILE=" + Quote(file);
+  }
+  static std::string Nothing() {
+    return Krb5Config() + " KRB5CCNAME=FILE:/nonexistent NTLM_USER_FILE=";
+  }
+  static Probe Query(const std::string& target, const std::string& env) {
+    return RunProbe(std::string(kDc), target, "", env);
+  }
+};
+bool DomainLogonTest::started_ = false;
+std::string DomainLogonTest::ccache_;
+
+TEST_F(DomainLogonTest, KerberosByFullAndShortName) {
+  for (const char* target : {"member1.sales.test", "member1", "\\\\member1"}) {
+    SCOPED_TRACE(target);
+    Probe p = Query(target, Kerberos());
+    EXPECT_EQ(p.status, 0) << p.text;
+    EXPECT_EQ(p.name, "MEMBER1");
+    EXPECT_EQ(p.sid, "S-1-5-21-7-8-9");
+    EXPECT_EQ(p.mechanism, "kerberos");
+    EXPECT_TRUE(p.is_signed);
+    EXPECT_EQ(p.round_trips, 5u);
+  }
+}
+
+TEST_F(DomainLogonTest, NtlmByAddress) {
+  Probe p = Query("127.0.0.2", Ntlm());
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_EQ(p.name, "MEMBER1");
+  EXPECT_EQ(p.sid, "S-1-5-21-7-8-9");
+  EXPECT_EQ(p.mechanism, "ntlm");
+  EXPECT_TRUE(p.is_signed);
+  EXPECT_EQ(p.round_trips, 6u);
+}
+
+TEST_F(DomainLogonTest, TheDomainControllerAnswersForTheDomain) {
+  Probe p = Query("dc1.sales.test", Kerberos());
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_EQ(p.name, "SALES");
+  EXPECT_EQ(p.sid, "S-1-5-21-100-200-300");
+  EXPECT_EQ(p.mechanism, "kerberos");
+  EXPECT_TRUE(p.is_signed);
+}
+
+TEST_F(DomainLogonTest, EveryDialectCeilingSignsWithBothMechanisms) {
+  for (const Member& m : kMembers) {
+    for (bool kerberos : {true, false}) {
+      SCOPED_TRACE(std::string(m.name) + (kerberos ? " kerberos" : " ntlm"));
+      Probe p = kerberos ? Query(m.name, Kerberos()) : Query(m.ip, Ntlm());
+      EXPECT_EQ(p.status, 0) << p.text;
+      EXPECT_EQ(p.name, Upper(m.name));
+      EXPECT_EQ(p.sid, m.sid);
+      EXPECT_EQ(p.dialect, m.dialect);
+      EXPECT_TRUE(p.is_signed);
+      EXPECT_EQ(p.round_trips, kerberos ? 5u : 6u);
+    }
+  }
+}
+
+TEST_F(DomainLogonTest, WrongPasswordIsLogonFailureNeverAnonymous) {
+  std::string file = StateDir() + "/wrong.ntlm";
+  FILE* f = fopen(file.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("SALES:alice:not-her-password\n", f);
+  fclose(f);
+  chmod(file.c_str(), 0600);
+  Probe p = Query("127.0.0.2", Ntlm(file));
+  EXPECT_EQ(p.status, 1326) << p.text;
+  EXPECT_EQ(p.mechanism, "other");  // a token went out; no fallback followed
+  // Against a member that would let anonymous callers in, too.
+  p = Query("dc1.sales.test", Ntlm(file));
+  EXPECT_EQ(p.status, 1326) << p.text;
+}
+
+TEST_F(DomainLogonTest, NoCredentialsGoOnAnonymously) {
+  Probe p = Query("member1", Nothing());
+  EXPECT_EQ(p.status, 5) << p.text;  // this member refuses anonymous callers
+  EXPECT_EQ(p.mechanism, "anonymous");
+  // A ticket that cannot serve an address is no credential for it either.
+  std::string kerberos_only = Kerberos();
+  p = Query("127.0.0.2", kerberos_only);
+  EXPECT_EQ(p.status, 5) << p.text;
+  EXPECT_EQ(p.mechanism, "anonymous");
+  p = Query("dc1", Nothing());  // the DC lets anonymous callers in
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_FALSE(p.is_signed);
+  EXPECT_EQ(p.round_trips, 6u);
+}
+
+TEST_F(DomainLogonTest, AgreesWithRpcclient) {
+  std::string dir = StateDir();
+  for (bool kerberos : {true, false}) {
+    SCOPED_TRACE(kerberos ? "rpcclient -k" : "rpcclient -U");
+    std::string rpc = "ip netns exec " + Quote(std::string("kt-") + kDc) + " env " +
+                      (kerberos ? Kerberos() : Krb5Config()) + " timeout 30 rpcclient -s " +
+                      Quote(dir + "/client.conf") +
+                      (kerberos ? " -N --use-kerberos=required member1.sales.test"
+                                : " -A " + Quote(dir + "/users/alice.auth") +
+                                      " --use-kerberos=disabled 127.0.0.2") +
+                      " -c 'lsaquery 5'";
+    Output out = Shell(rpc);
+    ASSERT_EQ(out.exit_code, 0) << out.text;
+    Probe p = kerberos ? Query("member1.sales.test", Kerberos()) : Query("127.0.0.2", Ntlm());
+    EXPECT_NE(out.text.find("Domain Name: " + p.name + "\n"), std::string::npos) << out.text;
+    EXPECT_NE(out.text.find("Domain Sid: " + p.sid + "\n"), std::string::npos) << out.text;
+  }
+}
+
+// A man in the middle of a signed session: a proxy in the namespace that
+// flips one bit of what member1 sends, at a different place each time. The
+// query fails, or (where the bit sits in an answer nobody signs, an interim
+// "pending") it gives the right answer; it never gives another one.
+TEST_F(DomainLogonTest, AlteredAnswersNeverGiveAnotherAnswer) {
+  std::string dir = StateDir();
+  std::string control = dir + "/tamper.offset";
+  std::string ready = dir + "/tamper.ready";
+  remove(ready.c_str());
+  ASSERT_EQ(Shell("ip netns exec " + Quote(std::string("kt-") + kDc) + " setsid /usr/bin/python3 " +
+                  Quote(KESTRIN_TAMPER_PROXY) + " 127.0.0.9 127.0.0.2 " + Quote(control) + " " +
+                  Quote(ready) + " </dev/null >/dev/null 2>&1 &")
+                .exit_code,
+            0);
+  for (int i = 0; i < 100 && Shell("test -e " + Quote(ready)).exit_code != 0; ++i) usleep(20000);
+  auto flip_at = [&](long offset) {
+    FILE* f = fopen(control.c_str(), "w");
+    if (f != nullptr) fprintf(f, "%ld\n", offset);
+    if (f != nullptr) fclose(f);
+  };
+  flip_at(-1);
+  Probe clean = Query("127.0.0.9", Ntlm());
+  ASSERT_EQ(clean.status, 0) << clean.text;
+  ASSERT_EQ(clean.sid, "S-1-5-21-7-8-9");
+  int failed = 0, runs = 0;
+  // The server's stream is about 1.4 KB; every 17th byte, past its end too.
+  for (long offset = 0; offset < 1600; offset += 17, ++runs) {
+    flip_at(offset);
+    Probe p = Query("127.0.0.9", Ntlm());
+    if (p.status != 0) {
+      ++failed;
+      EXPECT_TRUE(p.name.empty() && p.sid.empty()) << p.text;
+    } else {
+      EXPECT_EQ(p.name, clean.name) << "flipped at " << offset;
+      EXPECT_EQ(p.sid, clean.sid) << "flipped at " << offset;
+    }
+  }
+  flip_at(-1);
+  EXPECT_GT(failed, runs * 3 / 4) << failed << " of " << runs << " altered queries failed";
+}
+
+}  // namespace
