@@ -241,6 +241,15 @@ TEST_P(SignedExchange, RecordedSessionVerifiesAndIsSentByteForByte) {
   for (size_t i = 0; i < c_.sent.size(); ++i) EXPECT_EQ(r.peer.sent[i], c_.sent[i]) << i;
 }
 
+#ifdef _WIN32
+// libgcrypt's Windows build gathers entropy from a score of system calls at
+// every hash or MAC it opens, which Wine makes slow: there every 16th byte is
+// flipped (a different one in each frame), natively every byte.
+constexpr size_t kFlipStride = 16;
+#else
+constexpr size_t kFlipStride = 1;
+#endif
+
 // Whatever one flipped bit does, the answer is never a different one; and
 // where the bit is in a signed answer, or anywhere before the logon ends on
 // 3.1.1 (the preauth hash covers it), the query fails. The one exception:
@@ -255,7 +264,7 @@ TEST_P(SignedExchange, NoFlippedBitChangesTheAnswer) {
     const Bytes& frame = c_.received[k].bytes;
     bool must_fail = CarriesSignedMessage(frame) || (hashed && k < 3 && frame[4 + 12] == 1) ||
                      (hashed && k == 0);
-    for (size_t i = 4; i < frame.size(); ++i) {
+    for (size_t i = 4 + k % kFlipStride; i < frame.size(); i += kFlipStride) {
       for (int bit = 0; bit < 8; ++bit) {
         std::vector<ServerFrame> frames = c_.received;
         frames[k].bytes[i] ^= static_cast<uint8_t>(1 << bit);
