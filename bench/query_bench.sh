@@ -1,41 +1,76 @@
 #!/usr/bin/env bash
-# Times the account-domain query against a loopback Samba server next to
-# Samba's own client doing the same (rpcclient -c "lsaquery 5"), alternating
-# run by run, and prints the medians of wall time and peak memory:
-#   call     a small program that makes one Kestrin call
-#   kestrin  the whole tool
-#   rpcclient
+# Times the account-domain query next to Samba's own client doing the same
+# (rpcclient -c "lsaquery 5"), alternating run by run, and prints the
+# medians of wall time and peak memory, and the ratios:
+#
+#   anonymously, against a standalone server, with no credentials around:
+#     call       a small program that makes one Kestrin call
+#     kestrin    the whole tool
+#     baseline   the whole tool as it was before logons with credentials
+#                (revision $KESTRIN_BASELINE, built here), to show what
+#                looking for credentials costs a query that finds none
+#     rpcclient  rpcclient -U% -N
+#   with credentials, against a domain member that refuses anonymous
+#   callers and requires signing:
+#     kerberos   the tool with a ticket cache, by name
+#     rpc-k      rpcclient -k, the same ticket
+#     ntlm       the tool with an NTLM_USER_FILE, by address
+#     rpc-U      rpcclient -U, the same user
+#
 # Usage (as root): bench/query_bench.sh [RUNS]   (default 40)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 runs=${1:-40}
+baseline=${KESTRIN_BASELINE:-a9309fb}
 servers="$root/scripts/test-servers.sh"
 
-cmake -S "$root" -B "$build" -G Ninja -DKESTRIN_BENCH=ON -DKESTRIN_TESTS=OFF \
+cmake -S "$root" -B "$build" -G Ninja -DKESTRIN_BENCH=ON -DKESTRIN_TESTS=ON \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target kestrin kestrin_call >/dev/null
+cmake --build "$build" -j2 --target kestrin kestrin_call kestrin_query_probe >/dev/null
+rm -rf "$build/baseline-src"
+mkdir -p "$build/baseline-src"
+git -C "$root" archive "$baseline" | tar -x -C "$build/baseline-src"
+cmake -S "$build/baseline-src" -B "$build/baseline" -G Ninja -DKESTRIN_TESTS=OFF \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build/baseline" -j2 --target kestrin >/dev/null
 
-trap 'bash "$servers" stop bench >/dev/null 2>&1 || true' EXIT
+trap 'bash "$servers" stop bench >/dev/null 2>&1 || true; bash "$servers" stop benchad >/dev/null 2>&1 || true' EXIT
 bash "$servers" start bench --netbios SALES --sid S-1-5-21-100-200-300 >/dev/null
+bash "$servers" dc benchad >/dev/null
+bash "$servers" member benchad member1 --ip 127.0.0.2 --conf 'restrict anonymous = 2' \
+  --conf 'server signing = mandatory' >/dev/null
+state=${KESTRIN_SERVER_STATE:-/tmp/kestrin-servers}/benchad
+bash "$servers" kinit benchad alice "$state/bench.ccache" >/dev/null
 
-ns=kt-bench
+none="env KRB5CCNAME=FILE:/nonexistent NTLM_USER_FILE="
+krb="env KRB5_CONFIG=$state/krb5.conf KRB5CCNAME=FILE:$state/bench.ccache NTLM_USER_FILE="
+ntlm="env KRB5_CONFIG=$state/krb5.conf KRB5CCNAME=FILE:/nonexistent NTLM_USER_FILE=$state/users/alice.ntlm"
 declare -A cmd=(
-  [call]="$build/bench/kestrin_call 127.0.0.1"
-  [kestrin]="$build/kestrin 127.0.0.1"
-  [rpcclient]="rpcclient -U% -N 127.0.0.1 -c lsaquery\ 5"
+  [call]="kt-bench $none $build/bench/kestrin_call 127.0.0.1"
+  [kestrin]="kt-bench $none $build/kestrin 127.0.0.1"
+  [baseline]="kt-bench $none $build/baseline/kestrin 127.0.0.1"
+  [rpcclient]="kt-bench $none rpcclient -U% -N 127.0.0.1 -c lsaquery\ 5"
+  [kerberos]="kt-benchad $krb $build/kestrin member1.sales.test"
+  [rpc-k]="kt-benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member1.sales.test -c lsaquery\ 5"
+  [ntlm]="kt-benchad $ntlm $build/kestrin 127.0.0.2"
+  [rpc-U]="kt-benchad $ntlm rpcclient -s $state/client.conf -A $state/users/alice.auth --use-kerberos=disabled 127.0.0.2 -c lsaquery\ 5"
 )
-order=(call kestrin rpcclient)
+order=(call kestrin baseline rpcclient kerberos rpc-k ntlm rpc-U)
 out=$(mktemp -d)
 for name in "${order[@]}"; do : >"$out/$name.ms"; : >"$out/$name.kb"; done
 
-# One warm-up run each: the server starts its RPC helpers on first use.
-for name in "${order[@]}"; do eval "ip netns exec $ns ${cmd[$name]}" >/dev/null; done
+run() {  # name: runs it once in its namespace, fails unless it succeeds
+  eval "ip netns exec ${cmd[$1]%% *} /usr/bin/time -f %M -o $out/rss ${cmd[$1]#* }" >/dev/null
+}
+
+# One warm-up run each: the servers start their RPC helpers on first use.
+for name in "${order[@]}"; do run "$name" || { echo "$name failed"; exit 1; }; done
 
 for ((i = 0; i < runs; i++)); do
   for name in "${order[@]}"; do
     start=$(date +%s%N)
-    eval "ip netns exec $ns /usr/bin/time -f %M -o $out/rss ${cmd[$name]}" >/dev/null
+    run "$name"
     end=$(date +%s%N)
     echo $(((end - start) / 1000)) >>"$out/$name.ms"
     cat "$out/rss" >>"$out/$name.kb"
@@ -43,14 +78,28 @@ for ((i = 0; i < runs; i++)); do
 done
 
 median() { sort -n "$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+ms() { echo "$(median "$out/$1.ms") / 1000" | bc -l; }
+ratio() { echo "$(median "$out/$1.$3") / $(median "$out/$2.$3")" | bc -l; }
 printf '%-10s %14s %14s\n' "" "wall (ms)" "peak RSS (KiB)"
 for name in "${order[@]}"; do
-  printf '%-10s %14.2f %14.0f\n' "$name" "$(echo "$(median "$out/$name.ms") / 1000" | bc -l)" "$(median "$out/$name.kb")"
+  printf '%-10s %14.2f %14.0f\n' "$name" "$(ms "$name")" "$(median "$out/$name.kb")"
 done
-r_ms=$(median "$out/rpcclient.ms"); r_kb=$(median "$out/rpcclient.kb")
-for name in call kestrin; do
-  printf '%-10s wall %.3f of rpcclient, peak memory %.3f of rpcclient\n' "$name" \
-    "$(echo "$(median "$out/$name.ms") / $r_ms" | bc -l)" \
-    "$(echo "$(median "$out/$name.kb") / $r_kb" | bc -l)"
+echo
+for pair in "call rpcclient" "kestrin rpcclient" "kerberos rpc-k" "ntlm rpc-U"; do
+  set -- $pair
+  printf '%-10s wall %.3f of %s, peak memory %.3f\n' "$1" "$(ratio "$1" "$2" ms)" "$2" \
+    "$(ratio "$1" "$2" kb)"
+done
+printf 'kestrin    wall %+.2f ms against the baseline (no credentials around)\n' \
+  "$(echo "$(ms kestrin) - $(ms baseline)" | bc -l)"
+
+# Round trips per mechanism, as the probe counts them.
+probe="$build/tests/integration/kestrin_query_probe"
+echo
+for how in "kt-bench $none 127.0.0.1" "kt-benchad $krb member1.sales.test" "kt-benchad $ntlm 127.0.0.2"; do
+  set -- $how
+  ns=$1; shift
+  target=${*: -1}
+  ip netns exec "$ns" "${@:1:$#-1}" "$probe" "$target" | sed -E 's/.*(mech=[a-z]+).*(trips=[0-9]+).*/\1 \2/'
 done
 rm -rf "$out"

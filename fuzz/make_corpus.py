@@ -9,7 +9,10 @@ import os
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CONVERSATIONS = {"lsa": "samba_sales_lsa.txt", "denied": "samba_sales_denied.txt"}
+CONVERSATIONS = {"lsa": "samba_sales_lsa.txt", "denied": "samba_sales_denied.txt",
+                 "lsa302": "samba_sales_302.txt", "krb5-311": "krb5_member1_311.txt",
+                 "ntlm-311": "ntlm_member1_311.txt", "ntlm-302": "ntlm_member3_302.txt",
+                 "ntlm-210": "ntlm_member2_210.txt"}
 
 
 def H(text):

@@ -5,12 +5,15 @@
 // when both are there. MS-SMB2 3.2.4.2.3; RFC 2743, 4178.
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_ext.h>
+#include <gssapi/gssapi_krb5.h>
+#include <krb5/krb5.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <new>
 
 #include "net/authenticator.h"
+#include "net/authenticator_gssapi.h"
 #include "net/crypto.h"
 
 namespace net {
@@ -24,12 +27,16 @@ const char kKerberosOid[] = "\x2a\x86\x48\x86\xf7\x12\x01\x02\x02";
 const char kMsKerberosOid[] = "\x2a\x86\x48\x82\xf7\x12\x01\x02\x02";
 const char kNtlmOid[] = "\x2b\x06\x01\x04\x01\x82\x37\x02\x02\x0a";
 const gss_OID_desc kKerberos = {9, const_cast<char*>(kKerberosOid)};
+const gss_OID_desc kNtlm = {10, const_cast<char*>(kNtlmOid)};
 /// The largest server token we hand on: a Kerberos AP-REP is a few hundred
 /// bytes, an NTLM CHALLENGE less; SecurityBufferLength caps it anyway.
 constexpr size_t kMaxServerToken = 0xFFFF;
 
 struct GssLogon {
-  gss_name_t target = GSS_C_NO_NAME;
+  std::string host;
+  gss_name_t kerberos_target = GSS_C_NO_NAME;  // the principal cifs/host
+  gss_name_t ntlm_target = GSS_C_NO_NAME;      // the service cifs@host
+  gss_name_t target = GSS_C_NO_NAME;           // one of the two, for the logon
   gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;  // none: every mechanism's default
   gss_ctx_id_t context = GSS_C_NO_CONTEXT;
   bool sent = false;  // a token has gone to the server
@@ -50,12 +57,38 @@ LogonMechanism MechanismOf(gss_const_OID oid) {
   return LogonMechanism::kOther;
 }
 
-/// What a failed gss_init_sec_context means for the query. Before anything
-/// was sent it only says that no credential fits this target (none in the
-/// cache, an expired ticket, no service principal for an address): the
-/// query goes on anonymously. Afterwards it is the logon's answer.
-Status GssFailure(const GssLogon& logon, OM_uint32 major) {
-  if (!logon.sent) return SecurityFailure(kNoCredential);
+/// Whether a failure before anything was sent only says that no credential
+/// fits this target: no ticket cache, an expired ticket, no such service
+/// principal (a server given by address), no NTLM credentials. Every other
+/// failure (no KDC, clock skew, an error from the KDC) is the logon's answer:
+/// it must not turn a logon into an anonymous, unsigned session.
+bool NoCredentialFits(OM_uint32 major, OM_uint32 minor) {
+  switch (GSS_ROUTINE_ERROR(major)) {
+    case GSS_S_NO_CRED:
+    case GSS_S_CREDENTIALS_EXPIRED:
+    case GSS_S_BAD_NAME:
+    case GSS_S_BAD_MECH:
+      return true;
+    default:
+      break;
+  }
+  switch (static_cast<krb5_error_code>(minor)) {
+    case KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN:
+    case KRB5KRB_AP_ERR_TKT_EXPIRED:
+    case KRB5_FCC_NOFILE:
+    case KRB5_CC_NOTFOUND:
+      return true;
+    default:
+      return false;
+  }
+}
+
+/// What a failed gss_init_sec_context means for the query.
+Status GssFailure(const GssLogon& logon, OM_uint32 major, OM_uint32 minor) {
+  if (!logon.sent) {
+    return NoCredentialFits(major, minor) ? SecurityFailure(kNoCredential)
+                                          : SecurityFailure(kLogonFailed);
+  }
   switch (GSS_ROUTINE_ERROR(major)) {
     case GSS_S_BAD_SIG:  // also GSS_S_BAD_MIC
       return SecurityFailure(kMutualAuthFailed);
@@ -66,19 +99,68 @@ Status GssFailure(const GssLogon& logon, OM_uint32 major) {
   }
 }
 
-/// The credentials to offer. Without an NTLM credentials file only Kerberos
-/// can log on, so only Kerberos is asked: the NTLM mechanism's module and
-/// the crypto library under it cost several milliseconds to load, which a
-/// query that goes on anonymously should not pay. False when there is no
-/// Kerberos ticket either.
-bool AcquireCredential(GssLogon* logon) {
+/// Acquires the caller's credentials for `mechs` into `logon->credential`.
+bool AcquireFor(GssLogon* logon, gss_OID_set_desc mechs, OM_uint32* major, OM_uint32* minor) {
+  *major = gss_acquire_cred(minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &mechs, GSS_C_INITIATE,
+                            &logon->credential, nullptr, nullptr);
+  return !GSS_ERROR(*major);
+}
+
+/// Whether Kerberos alone can log on to the target: a credential for the
+/// krb5 mechanism, and a service ticket for the target through it (which
+/// the ticket cache keeps for the SPNEGO logon that follows). SPNEGO would
+/// hide why it failed; the mechanism says it. On success the credential
+/// stays in `logon`.
+Status KerberosFits(GssLogon* logon) {
+  OM_uint32 major = 0, minor = 0;
+  if (!AcquireFor(logon, {1, const_cast<gss_OID>(&kKerberos)}, &major, &minor)) {
+    return GssFailure(*logon, major, minor);
+  }
+  gss_ctx_id_t probe = GSS_C_NO_CONTEXT;
+  gss_buffer_desc token = GSS_C_EMPTY_BUFFER;
+  major = gss_init_sec_context(&minor, logon->credential, &probe, logon->kerberos_target,
+                               const_cast<gss_OID>(&kKerberos), 0, 0, GSS_C_NO_CHANNEL_BINDINGS,
+                               GSS_C_NO_BUFFER, nullptr, &token, nullptr, nullptr);
+  OM_uint32 ignored = 0;
+  if (token.length > 0) WipeBytes(token.value, token.length);
+  gss_release_buffer(&ignored, &token);
+  if (probe != GSS_C_NO_CONTEXT) gss_delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
+  if (!GSS_ERROR(major)) return OkStatus();
+  gss_release_cred(&ignored, &logon->credential);
+  return GssFailure(*logon, major, minor);
+}
+
+/// NTLM's credential, from the file NTLM_USER_FILE names, and its name for
+/// the target: gss-ntlmssp takes a host-based service name, and as NTLM
+/// does not go to DNS for it, that name cannot be turned elsewhere.
+bool NtlmFits(GssLogon* logon) {
   const char* ntlm_file = getenv("NTLM_USER_FILE");
-  if (ntlm_file != nullptr && ntlm_file[0] != '\0') return true;
-  gss_OID_set_desc kerberos_only = {1, const_cast<gss_OID>(&kKerberos)};
-  OM_uint32 minor = 0;
-  OM_uint32 major = gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &kerberos_only,
-                                     GSS_C_INITIATE, &logon->credential, nullptr, nullptr);
-  return !GSS_ERROR(major);
+  if (ntlm_file == nullptr || ntlm_file[0] == '\0') return false;
+  std::string service = "cifs@" + logon->host;
+  gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
+  OM_uint32 major = 0, minor = 0;
+  if (GSS_ERROR(gss_import_name(&minor, &name, GSS_C_NT_HOSTBASED_SERVICE, &logon->ntlm_target))) {
+    return false;
+  }
+  return AcquireFor(logon, {1, const_cast<gss_OID>(&kNtlm)}, &major, &minor);
+}
+
+/// The credential to offer: Kerberos when it can serve the target, else NTLM
+/// when NTLM_USER_FILE names the gss-ntlmssp mechanism's credentials. Without
+/// NTLM_USER_FILE the NTLM mechanism is not even asked: its module and the
+/// crypto library under it take milliseconds to load, which a query that
+/// goes on anonymously should not pay. When Kerberos fails for another
+/// reason than having nothing for the target (no KDC, say), NTLM may still
+/// log on; without it, that failure is the answer.
+Status AcquireCredential(GssLogon* logon) {
+  Status kerberos = KerberosFits(logon);
+  if (IsOk(kerberos)) {
+    logon->target = logon->kerberos_target;
+    return kerberos;
+  }
+  if (!NtlmFits(logon)) return kerberos;
+  logon->target = logon->ntlm_target;
+  return OkStatus();
 }
 
 // RFC 2743 2.2.1, RFC 4178 3.2: one call per token. Mutual authentication
@@ -90,7 +172,10 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   *done = false;
   bool first = logon->context == GSS_C_NO_CONTEXT && !logon->sent;
   if (logon->done || (first && in != nullptr) || in_size > kMaxServerToken) return Malformed();
-  if (first && !AcquireCredential(logon)) return SecurityFailure(kNoCredential);
+  if (first) {
+    Status s = AcquireCredential(logon);
+    if (!IsOk(s)) return s;
+  }
   gss_buffer_desc input = {in_size, const_cast<uint8_t*>(in)};
   gss_buffer_desc output = GSS_C_EMPTY_BUFFER;
   gss_OID actual_mech = GSS_C_NO_OID;
@@ -99,12 +184,17 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
       &minor, logon->credential, &logon->context, logon->target, const_cast<gss_OID>(&kSpnego),
       GSS_C_MUTUAL_FLAG | GSS_C_INTEG_FLAG, 0, GSS_C_NO_CHANNEL_BINDINGS,
       first ? GSS_C_NO_BUFFER : &input, &actual_mech, &output, nullptr, nullptr);
+  OM_uint32 release_minor = 0;
+  if (GSS_ERROR(major)) {
+    gss_release_buffer(&release_minor, &output);  // an error token is not for the server
+    return GssFailure(*logon, major, minor);
+  }
   if (output.length > 0) {
     const uint8_t* bytes = static_cast<const uint8_t*>(output.value);
     out->insert(out->end(), bytes, bytes + output.length);
+    WipeBytes(output.value, output.length);  // an NTLM AUTHENTICATE can be attacked offline
   }
-  gss_release_buffer(&minor, &output);
-  if (GSS_ERROR(major)) return GssFailure(*logon, major);
+  gss_release_buffer(&release_minor, &output);
   logon->sent = logon->sent || !out->empty();
   if (major == GSS_S_COMPLETE) {
     logon->done = *done = true;
@@ -141,22 +231,37 @@ void Close(void* state) {
   if (logon->context != GSS_C_NO_CONTEXT) {
     gss_delete_sec_context(&minor, &logon->context, GSS_C_NO_BUFFER);
   }
-  if (logon->target != GSS_C_NO_NAME) gss_release_name(&minor, &logon->target);
+  if (logon->kerberos_target != GSS_C_NO_NAME) gss_release_name(&minor, &logon->kerberos_target);
+  if (logon->ntlm_target != GSS_C_NO_NAME) gss_release_name(&minor, &logon->ntlm_target);
   if (logon->credential != GSS_C_NO_CREDENTIAL) gss_release_cred(&minor, &logon->credential);
   delete logon;
 }
 
 }  // namespace
 
-// The service is named "cifs@host" (RFC 2743 4.1); the library turns it into
-// the principal cifs/host@REALM by its own rules (krb5.conf).
+// The principal "cifs/host", the host as the connection uses it: the name
+// the platform's SSPI gives the target. A host-based service name would be
+// canonicalised through DNS under MIT's defaults (a reverse lookup among
+// it), which would let whoever answers DNS pick the server whose ticket
+// proves the logon. RFC 1964 2.1.1 escapes.
+std::string KerberosServiceName(const std::string& host) {
+  std::string name = "cifs/";
+  for (char c : host) {
+    if (c == '@' || c == '\\' || c == '/') name += '\\';
+    name += c;
+  }
+  return name;
+}
+
 Status OpenCallerLogon(const std::string& host, Authenticator* out) {
   GssLogon* logon = new (std::nothrow) GssLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
-  std::string service = "cifs@" + host;
+  logon->host = host;
+  std::string service = KerberosServiceName(host);
   gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
   OM_uint32 minor = 0;
-  if (GSS_ERROR(gss_import_name(&minor, &name, GSS_C_NT_HOSTBASED_SERVICE, &logon->target))) {
+  if (GSS_ERROR(gss_import_name(&minor, &name, GSS_KRB5_NT_PRINCIPAL_NAME,
+                                &logon->kerberos_target))) {
     Close(logon);
     return SecurityFailure(kNoCredential);
   }

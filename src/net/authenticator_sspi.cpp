@@ -109,6 +109,23 @@ Status Prepare(const std::string& host, SspiLogon* logon) {
   return OkStatus();
 }
 
+/// What a failed first step means: only the failures that say nothing fits
+/// this target (no credentials, no principal for the name, no package) let
+/// the query go on anonymously. Any other (no domain controller, say) is the
+/// logon's answer: it must not turn a logon into an unsigned session.
+Status FailureBeforeToken(SECURITY_STATUS s) {
+  switch (s) {
+    case SEC_E_NO_CREDENTIALS:
+    case SEC_E_UNKNOWN_CREDENTIALS:
+    case SEC_E_TARGET_UNKNOWN:
+    case SEC_E_WRONG_PRINCIPAL:
+    case SEC_E_SECPKG_NOT_FOUND:
+      return SecurityFailure(kNoCredential);
+    default:
+      return SecurityFailure(kLogonFailed);
+  }
+}
+
 /// What a failed step of a context that already sent a token means.
 Status FailureAfterToken(SECURITY_STATUS s) {
   switch (s) {
@@ -172,9 +189,11 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   SECURITY_STATUS s = Initialize(logon, in, in_size, &size);
   // A step that leaves nothing to send and is not done would stall the
   // exchange; a first one means there is nothing to log on with.
-  if (s >= 0 && size == 0 && (first || s == SEC_I_CONTINUE_NEEDED)) s = SEC_E_INTERNAL_ERROR;
+  if (s >= 0 && size == 0 && (first || s == SEC_I_CONTINUE_NEEDED)) {
+    s = first ? SEC_E_NO_CREDENTIALS : SEC_E_INTERNAL_ERROR;
+  }
   if (s < 0) {
-    logon->failure = first ? SecurityFailure(kNoCredential) : FailureAfterToken(s);
+    logon->failure = first ? FailureBeforeToken(s) : FailureAfterToken(s);
     return logon->failure;
   }
   out->insert(out->end(), logon->token, logon->token + size);

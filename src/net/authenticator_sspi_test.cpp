@@ -16,12 +16,12 @@
 
 #include "net/authenticator.h"
 #include "net/test_bytes.h"
+#include "net/test_kerberos.h"
 
 namespace net {
 namespace {
 
 const char kHost[] = "member1.kestrin.test";
-const char kRealm[] = "KESTRIN.TEST";
 
 /// The ticket cache, as a Windows path, when running under Wine with
 /// KRB5CCNAME naming a file; empty otherwise.
@@ -37,94 +37,11 @@ std::wstring TicketCacheFile() {
   return file;
 }
 
-// DER and the MIT ticket cache format, just enough for one service ticket.
-void Der(uint8_t tag, const std::vector<uint8_t>& content, std::vector<uint8_t>* out) {
-  out->push_back(tag);
-  size_t n = content.size();  // below 64 KiB here
-  if (n >= 0x100) {
-    out->insert(out->end(), {0x82, static_cast<uint8_t>(n >> 8)});
-  } else if (n >= 0x80) {
-    out->push_back(0x81);
-  }
-  out->push_back(static_cast<uint8_t>(n));
-  out->insert(out->end(), content.begin(), content.end());
-}
-
-std::vector<uint8_t> DerText(uint8_t tag, const std::string& text) {
-  std::vector<uint8_t> out;
-  Der(tag, std::vector<uint8_t>(text.begin(), text.end()), &out);
-  return out;
-}
-
-/// A small INTEGER under the context tag `tag`.
-std::vector<uint8_t> DerInt(uint8_t tag, uint8_t value) {
-  std::vector<uint8_t> out;
-  Der(tag, {0x02, 0x01, value}, &out);
-  return out;
-}
-
-std::vector<uint8_t> Seq(uint8_t tag, std::initializer_list<std::vector<uint8_t>> parts) {
-  std::vector<uint8_t> content, out;
-  for (const std::vector<uint8_t>& part : parts) {
-    content.insert(content.end(), part.begin(), part.end());
-  }
-  Der(tag, content, &out);
-  return out;
-}
-
-/// An aes256 EncryptedData holding filler that opens with no key.
-std::vector<uint8_t> SealedFiller(size_t size) {
-  return Seq(0x30, {DerInt(0xA0, 18), DerInt(0xA1, 2),
-                    Seq(0xA2, {DerText(0x04, std::string(size, 'Z'))})});
-}
-
-/// A Ticket (RFC 4120 5.3) for cifs/`host`, sealed for the server alone.
-std::vector<uint8_t> ServiceTicket(const std::string& host) {
-  std::vector<uint8_t> names = Seq(0x30, {DerText(0x1B, "cifs"), DerText(0x1B, host)});
-  std::vector<uint8_t> sname = Seq(0x30, {DerInt(0xA0, 3), Seq(0xA1, {names})});  // NT-SRV-HST
-  return Seq(0x61, {Seq(0x30, {DerInt(0xA0, 5), Seq(0xA1, {DerText(0x1B, kRealm)}),
-                               Seq(0xA2, {sname}), Seq(0xA3, {SealedFiller(96)})})});
-}
-
-void Put(uint32_t value, size_t bytes, std::vector<uint8_t>* out) {
-  for (size_t i = bytes; i-- > 0;) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-void PutData(const std::vector<uint8_t>& data, std::vector<uint8_t>* out) {
-  Put(static_cast<uint32_t>(data.size()), 4, out);
-  out->insert(out->end(), data.begin(), data.end());
-}
-
-void PutPrincipal(uint32_t type, std::initializer_list<std::string> names,
-                  std::vector<uint8_t>* out) {
-  Put(type, 4, out);
-  Put(static_cast<uint32_t>(names.size()), 4, out);
-  PutData(std::vector<uint8_t>(kRealm, kRealm + strlen(kRealm)), out);
-  for (const std::string& name : names) {
-    PutData(std::vector<uint8_t>(name.begin(), name.end()), out);
-  }
-}
-
-/// Writes a version 4 cache holding alice's ticket `ticket` for cifs/`host`,
-/// valid for a day, with an aes256 session key; false when it cannot.
+/// Writes a cache holding alice's ticket `ticket` for cifs/`host`; false when
+/// it cannot.
 bool WriteTicketCache(const std::wstring& file, const std::string& host,
                       const std::vector<uint8_t>& ticket) {
-  std::vector<uint8_t> cache;
-  Put(0x0504, 2, &cache);
-  Put(0, 2, &cache);  // no header tags
-  PutPrincipal(1, {"alice"}, &cache);
-  PutPrincipal(1, {"alice"}, &cache);
-  PutPrincipal(3, {"cifs", host}, &cache);
-  Put(18, 2, &cache);
-  PutData(std::vector<uint8_t>(32, 0x11), &cache);
-  uint32_t now = static_cast<uint32_t>(time(nullptr));
-  for (uint32_t t : {now, now, now + 86400, 0u}) Put(t, 4, &cache);
-  cache.push_back(0);   // not user-to-user
-  Put(0, 4, &cache);    // ticket flags
-  Put(0, 4, &cache);    // addresses
-  Put(0, 4, &cache);    // authorization data
-  PutData(ticket, &cache);
-  PutData({}, &cache);  // no second ticket
+  std::vector<uint8_t> cache = TicketCacheBytes(host, ticket);
   HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
@@ -132,11 +49,6 @@ bool WriteTicketCache(const std::wstring& file, const std::string& host,
             written == cache.size();
   CloseHandle(h);
   return ok;
-}
-
-/// True when `token` carries `ticket` unchanged, as an AP-REQ does.
-bool Carries(const std::vector<uint8_t>& token, const std::vector<uint8_t>& ticket) {
-  return std::search(token.begin(), token.end(), ticket.begin(), ticket.end()) != token.end();
 }
 
 class SspiLogonTest : public ::testing::Test {

@@ -48,7 +48,9 @@ bool SignFrame(const Smb2SigningKey& key, Smb2Frame* f) {
   while (pos < f->bytes.size()) {
     Smb2Header h;
     if (!DecodeSmb2Header(f->bytes.data() + pos, f->bytes.size() - pos, &h)) return false;
-    size_t size = h.next_command != 0 ? h.next_command : f->bytes.size() - pos;
+    size_t left = f->bytes.size() - pos;
+    if (h.next_command > left) return false;
+    size_t size = h.next_command != 0 ? h.next_command : left;
     if (!SignSmb2Message(key, f->bytes.data() + pos, size)) return false;
     pos += size;
   }

@@ -1,6 +1,7 @@
 #include "net/smb2_session.h"
 
 #include "net/crypto.h"
+#include "net/socket.h"
 
 namespace net {
 namespace {
@@ -15,21 +16,38 @@ constexpr uint32_t kStatusNotSupported = 0xC00000BB;
 constexpr uint32_t kStatusInvalidDeviceRequest = 0xC0000010;
 constexpr uint32_t kStatusFileClosed = 0xC0000128;
 
+/// Overwrites a token we held (an NTLM AUTHENTICATE can be attacked
+/// offline) and empties it.
+void WipeToken(std::vector<uint8_t>* token) {
+  if (!token->empty()) WipeBytes(token->data(), token->size());
+  token->clear();
+}
+
+/// The logon libraries' own waits (a KDC, say) do not know our deadline;
+/// a step that ran past it ends the query as a late answer would.
+Status StepWithin(const Smb2Connection& c, Authenticator* logon, const uint8_t* in,
+                  size_t in_size, std::vector<uint8_t>* out, bool* done) {
+  Status s = logon->step(logon->state, in, in_size, out, done);
+  if (IsOk(s) && MonotonicMs() >= c.deadline) return TransportFailure(kReplyTimeout);
+  return s;
+}
+
 /// Runs the logon's first step. With no credential to log on with, it
 /// goes on as the anonymous logon, exactly as if that had been asked for.
-Status StartLogon(Authenticator* logon, Smb2Session* s) {
+Status StartLogon(const Smb2Connection& c, Authenticator* logon, Smb2Session* s) {
   bool done = false;
-  s->first_token.clear();
-  Status st = logon->step(logon->state, nullptr, 0, &s->first_token, &done);
+  WipeToken(&s->first_token);
+  Status st = StepWithin(c, logon, nullptr, 0, &s->first_token, &done);
   if (IsSecurity(st, kNoCredential)) {
+    WipeToken(&s->first_token);
     CloseLogon(logon);
     st = OpenAnonymousLogon(logon);
-    if (IsOk(st)) st = logon->step(logon->state, nullptr, 0, &s->first_token, &done);
+    if (IsOk(st)) st = StepWithin(c, logon, nullptr, 0, &s->first_token, &done);
   }
+  if (logon->mechanism != nullptr) s->mechanism = logon->mechanism(logon->state);
   if (!IsOk(st)) return st;
   // A mechanism that is done before it said anything has nothing to offer.
   if (done || s->first_token.empty()) return SecurityFailure(kLogonFailed);
-  s->mechanism = logon->mechanism(logon->state);
   s->authenticated = s->mechanism != LogonMechanism::kAnonymous;
   return OkStatus();
 }
@@ -58,7 +76,7 @@ Status Negotiate(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
   StartFrame(&f);
   AppendNegotiate(&f, ids, s->offer);
   Status st = SendFrame(c, &f);
-  if (IsOk(st)) st = StartLogon(logon, s);
+  if (IsOk(st)) st = StartLogon(*c, logon, s);
   Smb2Message m;
   if (IsOk(st)) st = ReceiveResponse(c, ids.message_id, kSmb2Negotiate, &m);
   // A server that only speaks SMB1 hangs up on an SMB2 NEGOTIATE.
@@ -86,27 +104,32 @@ bool SameSession(uint64_t* known, uint64_t id) {
 // MS-SMB2 3.2.5.3.1: after the logon, the signing key; the final answer is
 // checked with it when signed, and on 3.1.1 it must be. An anonymous logon
 // signs nothing; a session without a key only where nothing demands one.
+// A guest or null session is no logon with credentials; its flags are only
+// believed once the answer has been checked, where it can be.
 Status FinishLogon(Smb2Connection* c, Authenticator* logon, const Smb2Session& s,
                    const Smb2Message& m, uint16_t session_flags) {
   if (!s.authenticated) return OkStatus();
-  if (session_flags & (kSmb2SessionGuest | kSmb2SessionNull)) {
-    return SecurityFailure(kGuestSession);
-  }
+  bool guest = (session_flags & (kSmb2SessionGuest | kSmb2SessionNull)) != 0;
+  bool is_signed = (m.header.flags & kSmb2FlagSigned) != 0;
+  if (guest && !is_signed) return SecurityFailure(kGuestSession);
   uint16_t dialect = s.negotiated.dialect;
   bool required =
       (s.negotiated.security_mode & kSmb2SigningRequired) != 0 || dialect == kSmb2Dialect311;
   SessionKey key;
   logon->session_key(logon->state, &key);
-  if (key.size == 0) return required ? SecurityFailure(kNoSessionKey) : OkStatus();
+  if (key.size == 0) {
+    if (guest) return SecurityFailure(kGuestSession);
+    return required ? SecurityFailure(kNoSessionKey) : OkStatus();
+  }
   bool derived = CryptoReady() && DeriveSigningKey(dialect, s.negotiated.signing, key.bytes,
                                                    key.size, s.preauth, &c->signing_key);
   WipeBytes(&key, sizeof key);
   if (!derived) return SecurityFailure(kCryptoUnavailable);
-  bool is_signed = (m.header.flags & kSmb2FlagSigned) != 0;
   if ((is_signed || dialect == kSmb2Dialect311) &&
       !VerifySmb2Message(c->signing_key, m.data, m.size)) {
     return SecurityFailure(kBadSignature);
   }
+  if (guest) return SecurityFailure(kGuestSession);
   c->signing = true;
   return OkStatus();
 }
@@ -114,9 +137,11 @@ Status FinishLogon(Smb2Connection* c, Authenticator* logon, const Smb2Session& s
 // MS-SMB2 3.2.4.2.3, 3.2.5.3: SESSION_SETUP legs until the server says
 // SUCCESS. Its final token still goes to the mechanism: that is where a
 // Kerberos AP-REP or an NTLM mechListMIC proves the server.
-Status LogOn(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
-  std::vector<uint8_t> token;
-  token.swap(s->first_token);
+// `token` is the first leg's; every token is wiped once sent, the last one
+// by the caller.
+Status LogOnLegs(Smb2Connection* c, Authenticator* logon, Smb2Session* s,
+                 std::vector<uint8_t>* token_buffer) {
+  std::vector<uint8_t>& token = *token_buffer;
   uint64_t session_id = 0;
   for (int leg = 0; leg < kMaxLegs; ++leg) {
     Smb2Ids ids;
@@ -129,6 +154,8 @@ Status LogOn(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
                                f.bytes.size() - kSmb2FramePrefix);
     Smb2Message m;
     if (IsOk(st)) st = SendOne(c, &f, ids, kSmb2SessionSetup, &m);
+    WipeToken(&f.bytes);
+    WipeToken(&token);
     if (!IsOk(st)) return st;
     uint32_t status = m.header.status;
     if (status != kStatusSuccess && status != kStatusMoreProcessing) return ServerFailure(m);
@@ -139,9 +166,8 @@ Status LogOn(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
     st = DecodeSessionSetupResponse(m, &flags, &in, &in_size);
     bool more = status == kStatusMoreProcessing;
     if (IsOk(st) && more) st = HashForPreauth(s, m.data, m.size);
-    token.clear();
     bool done = false;
-    if (IsOk(st)) st = logon->step(logon->state, in, in_size, &token, &done);
+    if (IsOk(st)) st = StepWithin(*c, logon, in, in_size, &token, &done);
     if (!IsOk(st)) return st;
     if (more) {
       if (token.empty()) return Malformed();  // asked to go on, with nothing to say
@@ -154,6 +180,14 @@ Status LogOn(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
     return FinishLogon(c, logon, *s, m, flags);
   }
   return Malformed();
+}
+
+Status LogOn(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
+  std::vector<uint8_t> token;
+  token.swap(s->first_token);
+  Status st = LogOnLegs(c, logon, s, &token);
+  WipeToken(&token);
+  return st;
 }
 
 bool SameNegotiation(const Smb2NegotiateResult& a, const Smb2NegotiateResult& b) {
@@ -169,6 +203,7 @@ bool SameNegotiation(const Smb2NegotiateResult& a, const Smb2NegotiateResult& b)
 Status SetUpSession(Smb2Connection* c, Authenticator* logon, Smb2Session* session) {
   Status s = Negotiate(c, logon, session);
   if (IsOk(s)) s = LogOn(c, logon, session);
+  WipeToken(&session->first_token);
   return s;
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -196,34 +197,39 @@ TEST_F(DomainLogonTest, AgreesWithRpcclient) {
   }
 }
 
-// A man in the middle of a signed session: a proxy in the namespace that
-// flips one bit of what member1 sends, at a different place each time. The
-// query fails, or (where the bit sits in an answer nobody signs, an interim
-// "pending") it gives the right answer; it never gives another one.
-TEST_F(DomainLogonTest, AlteredAnswersNeverGiveAnotherAnswer) {
+/// A proxy in the namespace between the tool (127.0.0.9) and member1 that
+/// alters what its control file says (tamper_proxy.py); started on first
+/// use, stopped with the domain.
+void Tamper(const std::string& what) {
   std::string dir = StateDir();
-  std::string control = dir + "/tamper.offset";
-  std::string ready = dir + "/tamper.ready";
-  remove(ready.c_str());
-  ASSERT_EQ(Shell("ip netns exec " + Quote(std::string("kt-") + kDc) + " setsid /usr/bin/python3 " +
-                  Quote(KESTRIN_TAMPER_PROXY) + " 127.0.0.9 127.0.0.2 " + Quote(control) + " " +
-                  Quote(ready) + " </dev/null >/dev/null 2>&1 &")
+  std::string control = dir + "/tamper.control", ready = dir + "/tamper.ready";
+  FILE* f = fopen(control.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs(what.c_str(), f);
+  fclose(f);
+  if (Shell("test -e " + Quote(ready)).exit_code == 0) return;
+  ASSERT_EQ(Shell("ip netns exec " + Quote(std::string("kt-") + kDc) +
+                  " setsid /usr/bin/python3 " + Quote(KESTRIN_TAMPER_PROXY) +
+                  " 127.0.0.9 127.0.0.2 " + Quote(control) + " " + Quote(ready) +
+                  " </dev/null >/dev/null 2>&1 &")
                 .exit_code,
             0);
   for (int i = 0; i < 100 && Shell("test -e " + Quote(ready)).exit_code != 0; ++i) usleep(20000);
-  auto flip_at = [&](long offset) {
-    FILE* f = fopen(control.c_str(), "w");
-    if (f != nullptr) fprintf(f, "%ld\n", offset);
-    if (f != nullptr) fclose(f);
-  };
-  flip_at(-1);
+}
+
+// A man in the middle of a signed session flips one bit of what member1
+// sends, at a different place each time. The query fails, or (where the bit
+// sits in an answer nobody signs, an interim "pending") it gives the right
+// answer; it never gives another one.
+TEST_F(DomainLogonTest, AlteredAnswersNeverGiveAnotherAnswer) {
+  ASSERT_NO_FATAL_FAILURE(Tamper(""));
   Probe clean = Query("127.0.0.9", Ntlm());
   ASSERT_EQ(clean.status, 0) << clean.text;
   ASSERT_EQ(clean.sid, "S-1-5-21-7-8-9");
   int failed = 0, runs = 0;
   // The server's stream is about 1.4 KB; every 17th byte, past its end too.
   for (long offset = 0; offset < 1600; offset += 17, ++runs) {
-    flip_at(offset);
+    ASSERT_NO_FATAL_FAILURE(Tamper(std::to_string(offset)));
     Probe p = Query("127.0.0.9", Ntlm());
     if (p.status != 0) {
       ++failed;
@@ -233,8 +239,21 @@ TEST_F(DomainLogonTest, AlteredAnswersNeverGiveAnotherAnswer) {
       EXPECT_EQ(p.sid, clean.sid) << "flipped at " << offset;
     }
   }
-  flip_at(-1);
+  Tamper("");
   EXPECT_GT(failed, runs * 3 / 4) << failed << " of " << runs << " altered queries failed";
+}
+
+// The man in the middle takes 3.1.1 out of our NEGOTIATE (0x0311 becomes
+// a second 0x0302), so that the server settles on 3.0.2 and nothing of the
+// preauth hash protects the logon. Validating the negotiation finds it.
+TEST_F(DomainLogonTest, DialectsTakenOutOfTheOfferAreADowngrade) {
+  // prefix 4 + header 64 + Dialects at 36: the fifth
+  ASSERT_NO_FATAL_FAILURE(Tamper("client 112 0203"));
+  Probe p = Query("127.0.0.9", Ntlm());
+  Tamper("");
+  EXPECT_EQ(p.status, 1265) << p.text;
+  EXPECT_EQ(p.dialect, 0x302u);
+  EXPECT_TRUE(p.name.empty());
 }
 
 }  // namespace

@@ -12,7 +12,10 @@
 // frame both ways ("> HEX", "< HEX"), the random bytes the query used
 // ("r HEX"), each token of the caller's logon ("t HEX"), its session key
 // ("k HEX") and the mechanism that ran ("m NAME"). A logon that finds no
-// credential is replaced by the anonymous one, whose tokens are not listed. Only for throwaway test accounts: the key opens the
+// credential is replaced by the anonymous one, whose tokens are not listed.
+// It refuses to run unless KRB5CCNAME and NTLM_USER_FILE are set and name
+// files of the test servers' state directory (or nothing), so that nobody's
+// own credentials end up in a recording. Only for throwaway test accounts: the key opens the
 // recorded session to anyone who reads the file.
 #include <inttypes.h>
 #include <stdio.h>
@@ -126,11 +129,27 @@ net::LogonMechanism RecordMechanism(void* state) {
 
 void RecordClose(void* state) { net::CloseLogon(&static_cast<Recorder*>(state)->logon); }
 
+/// Whether `variable` names a file under the test servers' state directory,
+/// a file that does not exist, or nothing.
+bool TestCredential(const char* variable) {
+  const char* value = getenv(variable);
+  if (value == nullptr) return false;
+  std::string path = value;
+  if (path.rfind("FILE:", 0) == 0) path = path.substr(5);
+  const char* state = getenv("KESTRIN_SERVER_STATE");
+  std::string root = state != nullptr && *state != '\0' ? state : "/tmp/kestrin-servers";
+  return path.empty() || path.rfind(root + "/", 0) == 0 || fopen(path.c_str(), "r") == nullptr;
+}
+
 /// The query over a connection of our own, as QueryAccountDomain makes it,
 /// but through the recorder.
 net::Status RecordQuery(const char* path, const std::u16string& server,
                         const net::QueryLimits& limits, net::AccountDomain* domain,
                         net::QueryReport* report) {
+  if (!TestCredential("KRB5CCNAME") || !TestCredential("NTLM_USER_FILE")) {
+    fprintf(stderr, "--record: KRB5CCNAME and NTLM_USER_FILE must name test credentials\n");
+    exit(2);
+  }
   std::string host;
   if (!net::ServerHost(server.c_str(), &host)) return net::TransportFailure(net::kResolveFailed);
   Recorder r{fopen(path, "w"), net::Connection(), limits.reply_ms, net::Authenticator(), false};

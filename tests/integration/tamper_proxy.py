@@ -8,25 +8,40 @@ fail, never change its answer.
 Listens on LISTEN_ADDRESS:445 and forwards each connection to
 TARGET_ADDRESS:445. At each new connection it reads CONTROL_FILE: a number N
 makes it XOR the server's byte N (counted from 0 over the connection's whole
-server-to-client stream) with 0x01; an empty or missing file changes nothing.
-It writes READY_FILE once it listens, and serves until it is killed."""
+server-to-client stream) with 0x01; "client N HEX" makes it overwrite the
+client's bytes from N on with HEX; an empty or missing file changes
+nothing. It writes READY_FILE once it listens, and serves until killed."""
 import os
 import select
 import socket
 import sys
 
 
-def offset_to_flip(control):
+def what_to_change(control):
+    """(server offset to flip or -1, client offset or -1, client bytes)."""
     try:
         with open(control) as f:
-            text = f.read().strip()
-        return int(text) if text else -1
+            words = f.read().split()
+        if len(words) == 3 and words[0] == "client":
+            return -1, int(words[1]), bytes.fromhex(words[2])
+        return (int(words[0]) if words else -1), -1, b""
     except (OSError, ValueError):
-        return -1
+        return -1, -1, b""
 
 
-def relay(client, server, flip_at):
+def overwrite(data, seen, at, new):
+    """`data`, which starts at stream offset `seen`, with `new` put at `at`."""
+    data = bytearray(data)
+    for i, b in enumerate(new):
+        if seen <= at + i < seen + len(data):
+            data[at + i - seen] = b
+    return bytes(data)
+
+
+def relay(client, server, change):
+    flip_at, client_at, client_bytes = change
     seen = 0  # server bytes passed on so far
+    sent = 0  # client bytes passed on so far
     peers = {client: server, server: client}
     while True:
         ready, _, _ = select.select(list(peers), [], [], 30)
@@ -42,6 +57,9 @@ def relay(client, server, flip_at):
                 data = bytes(data)
             if s is server:
                 seen += len(data)
+            else:
+                data = overwrite(data, sent, client_at, client_bytes)
+                sent += len(data)
             peers[s].sendall(data)
 
 
@@ -54,14 +72,14 @@ def main():
     open(ready, "w").close()
     while True:
         client, _ = listener.accept()
-        flip_at = offset_to_flip(control)
+        change = what_to_change(control)
         if os.fork() == 0:
             listener.close()
             server = socket.create_connection((target, 445))
             for s in (client, server):
                 s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
             try:
-                relay(client, server, flip_at)
+                relay(client, server, change)
             except OSError:
                 pass
             os._exit(0)
