@@ -58,23 +58,26 @@ declare -A cmd=(
 )
 order=(call kestrin baseline rpcclient kerberos rpc-k ntlm rpc-U)
 out=$(mktemp -d)
-for name in "${order[@]}"; do : >"$out/$name.ms"; : >"$out/$name.kb"; done
 
-run() {  # name: runs it once in its namespace, fails unless it succeeds
-  eval "ip netns exec ${cmd[$1]%% *} /usr/bin/time -f %M -o $out/rss ${cmd[$1]#* }" >/dev/null
+# Runs `name` once in its namespace and appends its wall time (µs, taken
+# inside the namespace, so that entering it is not counted) and peak memory;
+# fails unless the command succeeds.
+run() {
+  local ns=${cmd[$1]%% *} command=${cmd[$1]#* }
+  ip netns exec "$ns" bash -c "
+    start=\$EPOCHREALTIME
+    /usr/bin/time -f %M -o $out/rss $command >/dev/null || exit 1
+    end=\$EPOCHREALTIME
+    echo \$(( (\${end/./} - \${start/./}) )) >>$out/$1.ms
+    cat $out/rss >>$out/$1.kb"
 }
 
 # One warm-up run each: the servers start their RPC helpers on first use.
 for name in "${order[@]}"; do run "$name" || { echo "$name failed"; exit 1; }; done
+for name in "${order[@]}"; do : >"$out/$name.ms"; : >"$out/$name.kb"; done
 
 for ((i = 0; i < runs; i++)); do
-  for name in "${order[@]}"; do
-    start=$(date +%s%N)
-    run "$name"
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000)) >>"$out/$name.ms"
-    cat "$out/rss" >>"$out/$name.kb"
-  done
+  for name in "${order[@]}"; do run "$name"; done
 done
 
 median() { sort -n "$1" | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
