@@ -16,6 +16,9 @@
 #     rpc-k      rpcclient -k, the same ticket
 #     ntlm       the tool with an NTLM_USER_FILE, by address
 #     rpc-U      rpcclient -U, the same user
+#   with credentials, against a member that requires encryption:
+#     krb-enc    the tool with the ticket cache
+#     rpc-k-enc  rpcclient -k
 #
 # Usage (as root): bench/query_bench.sh [RUNS]   (default 40)
 set -euo pipefail
@@ -40,6 +43,8 @@ bash "$servers" start bench --netbios SALES --sid S-1-5-21-100-200-300 >/dev/nul
 bash "$servers" dc benchad >/dev/null
 bash "$servers" member benchad member1 --ip 127.0.0.2 --conf 'restrict anonymous = 2' \
   --conf 'server signing = mandatory' >/dev/null
+bash "$servers" member benchad member5 --ip 127.0.0.6 --conf 'restrict anonymous = 2' \
+  --conf 'server smb encrypt = required' >/dev/null
 state=${KESTRIN_SERVER_STATE:-/tmp/kestrin-servers}/benchad
 bash "$servers" kinit benchad alice "$state/bench.ccache" >/dev/null
 
@@ -55,8 +60,10 @@ declare -A cmd=(
   [rpc-k]="kt-benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member1.sales.test -c lsaquery\ 5"
   [ntlm]="kt-benchad $ntlm $build/kestrin 127.0.0.2"
   [rpc-U]="kt-benchad $ntlm rpcclient -s $state/client.conf -A $state/users/alice.auth --use-kerberos=disabled 127.0.0.2 -c lsaquery\ 5"
+  [krb-enc]="kt-benchad $krb $build/kestrin member5.sales.test"
+  [rpc-k-enc]="kt-benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member5.sales.test -c lsaquery\ 5"
 )
-order=(call kestrin baseline rpcclient kerberos rpc-k ntlm rpc-U)
+order=(call kestrin baseline rpcclient kerberos rpc-k ntlm rpc-U krb-enc rpc-k-enc)
 out=$(mktemp -d)
 
 # Runs `name` once in its namespace and appends its wall time (µs, taken
@@ -88,7 +95,7 @@ for name in "${order[@]}"; do
   printf '%-10s %14.2f %14.0f\n' "$name" "$(ms "$name")" "$(median "$out/$name.kb")"
 done
 echo
-for pair in "call rpcclient" "kestrin rpcclient" "kerberos rpc-k" "ntlm rpc-U"; do
+for pair in "call rpcclient" "kestrin rpcclient" "kerberos rpc-k" "ntlm rpc-U" "krb-enc rpc-k-enc"; do
   set -- $pair
   printf '%-10s wall %.3f of %s, peak memory %.3f\n' "$1" "$(ratio "$1" "$2" ms)" "$2" \
     "$(ratio "$1" "$2" kb)"
@@ -99,10 +106,12 @@ printf 'kestrin    wall %+.2f ms against the baseline (no credentials around)\n'
 # Round trips per mechanism, as the probe counts them.
 probe="$build/tests/integration/kestrin_query_probe"
 echo
-for how in "kt-bench $none 127.0.0.1" "kt-benchad $krb member1.sales.test" "kt-benchad $ntlm 127.0.0.2"; do
+for how in "kt-bench $none 127.0.0.1" "kt-benchad $krb member1.sales.test" \
+  "kt-benchad $ntlm 127.0.0.2" "kt-benchad $krb member5.sales.test"; do
   set -- $how
   ns=$1; shift
   target=${*: -1}
-  ip netns exec "$ns" "${@:1:$#-1}" "$probe" "$target" | sed -E 's/.*(mech=[a-z]+).*(trips=[0-9]+).*/\1 \2/'
+  ip netns exec "$ns" "${@:1:$#-1}" "$probe" "$target" |
+    sed -E 's/.*(mech=[a-z]+).*(trips=[0-9]+) (encrypted=[01]).*/\1 \2 \3/'
 done
 rm -rf "$out"

@@ -22,9 +22,10 @@
 
 namespace {
 
-/// Requests one query can send: four SESSION_SETUP legs and four more round
-/// trips, plus the READs allowed for each of the three pipe answers.
-constexpr size_t kMaxSends = 4 + 4 + 3 * 64;
+/// Requests one query can send: four SESSION_SETUP legs and five more round
+/// trips (the CREATE and BIND may go twice), plus the READs allowed for each
+/// of the four pipe answers.
+constexpr size_t kMaxSends = 4 + 5 + 4 * 64;
 
 struct FakeServer {
   std::vector<uint8_t> stream;  // every frame, prefixes included

@@ -12,7 +12,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 CONVERSATIONS = {"lsa": "samba_sales_lsa.txt", "denied": "samba_sales_denied.txt",
                  "lsa302": "samba_sales_302.txt", "krb5-311": "krb5_member1_311.txt",
                  "ntlm-311": "ntlm_member1_311.txt", "ntlm-302": "ntlm_member3_302.txt",
-                 "ntlm-210": "ntlm_member2_210.txt"}
+                 "ntlm-210": "ntlm_member2_210.txt",
+                 "krb5-aes128gcm": "krb5_member5_311_aes128gcm.txt",
+                 "ntlm-aes128ccm-302": "ntlm_member9_302_aes128ccm.txt",
+                 "krb5-ipc-encrypted": "krb5_member10_311_ipc_encrypted.txt"}
 
 
 def H(text):
@@ -40,6 +43,16 @@ CHALLENGE = (H("4E 54 4C 4D 53 53 50 00 02 00 00 00 0E 00 0E 00 38 00 00 00 05 8
 SPNEGO_CHALLENGE = (H("A1 81 A2 30 81 9F A0 03 0A 01 01 A1 0C 06 0A 2B 06 01 04 01 82 37 02 02 0A"
                       "A2 81 89 04 81 86") + CHALLENGE)
 SPNEGO_FINAL = H("A1 07 30 05 A0 03 0A 01 00")
+# Samba's encrypted answers of protocol-auth.md 7.1 (AES-128-GCM) and 7.2
+# (AES-128-CCM); reply_fuzz.cpp holds their keys.
+TRANSFORM_311 = H("fd534d42 b846b392 d4d042d2 7ae7c130 36517b93 01000000 00000000 eeea39f2"
+                  "00000000 44000000 00000100 67b0734c 00000000 bdd0068d 6f52b13b 391d011e"
+                  "8f53119a 6d189a60 89f5f85f a64ffc5b 673ec424 54cbe1ec 5189c029 12348dff"
+                  "2305168d 42721d10 66e94a79 4122f966 8e0879c0 b151e8f8")
+TRANSFORM_302 = H("fd534d42 42cec59a 448e5e3b 23c76277 f6936450 01000000 00000000 879dd800"
+                  "00000000 44000000 00000100 c0311f7a 00000000 96609975 6a63726a 77069a19"
+                  "95701f56 4fbea301 6811dcff 86a037cb 11f9c6f7 b1812659 a1577b78 ce0a2977"
+                  "2982664d ed6cc7df a148402e 8dd2efa8 1aa5cd36 a48396cd")
 
 
 def response(call_id, flags, stub):
@@ -97,6 +110,7 @@ def write(directory, corpus):
 def main():
     assert len(BIND_ACK) == 68 and len(DOMAIN_STUB) == 80 and len(CHALLENGE) == 134
     assert len(SPNEGO_CHALLENGE) == 0xA2 + 3
+    assert len(TRANSFORM_311) == len(TRANSFORM_302) == 52 + 0x44
     pieces = [DOMAIN_STUB[:32], DOMAIN_STUB[32:64], DOMAIN_STUB[64:]]
     fragments = b"".join(response(3, f, p) for f, p in zip((1, 0, 2), pieces))
     corpus = {
@@ -111,6 +125,8 @@ def main():
         "4-spnego-challenge": b"\4" + SPNEGO_CHALLENGE,
         "5-spnego-final": b"\5" + SPNEGO_FINAL,
         "6-ntlm-challenge": b"\6" + CHALLENGE,
+        "8-transform-311": b"\x08" + TRANSFORM_311,
+        "8-transform-302": b"\x08" + TRANSFORM_302,
     }
     conversations = {tag: server_frames(name) for tag, name in CONVERSATIONS.items()}
     conversations["lsa-read"] = read_split(conversations["lsa"])

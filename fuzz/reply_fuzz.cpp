@@ -4,11 +4,15 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <vector>
 
 #include "net/dcerpc.h"
 #include "net/lsa.h"
 #include "net/ntlmssp.h"
 #include "net/smb2.h"
+#include "net/smb2_encryption.h"
 #include "net/smb2_signing.h"
 #include "net/spnego.h"
 
@@ -75,10 +79,43 @@ void DecodeFrame(const uint8_t* data, size_t size) {
     }
     if (net::IsOk(net::DecodeIoctlResponse(m, &p, &p_size))) CheckInside(m, p, p_size);
     if (net::IsOk(net::DecodeReadResponse(m, &p, &p_size))) CheckInside(m, p, p_size);
-    (void)net::DecodeTreeConnectResponse(m);
+    uint32_t share_flags = 0;
+    (void)net::DecodeTreeConnectResponse(m, &share_flags);
     net::Smb2FileId file;
     (void)net::DecodeCreateResponse(m, &file);
     (void)net::DecodeErrorResponse(m);
+  }
+}
+
+/// The server's keys and SessionIds of the two encrypted sessions of
+/// protocol-auth.md 7.1 (AES-128-GCM) and 7.2 (AES-128-CCM), whose answers
+/// are in the corpus; AES-256 with keys of our own.
+struct FuzzSession {
+  net::AeadCipher cipher;
+  uint64_t session_id;
+  uint8_t key[32];
+};
+constexpr FuzzSession kSessions[] = {
+    {net::AeadCipher::kAes128Gcm, 0x4c73b067, {0x3a, 0xa5, 0xd4, 0x2f, 0x0e, 0xac, 0x8f, 0x5d,
+                                              0x6e, 0x6f, 0xc2, 0x50, 0x9c, 0x63, 0xb7, 0xe9}},
+    {net::AeadCipher::kAes128Ccm, 0x7a1f31c0, {0xa1, 0x91, 0xfc, 0x37, 0x07, 0x2d, 0x7d, 0x7e,
+                                              0xf3, 0xc2, 0xde, 0x15, 0xe4, 0x4c, 0xfb, 0x0d}},
+    {net::AeadCipher::kAes256Ccm, 0x4c73b067, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
+    {net::AeadCipher::kAes256Gcm, 0x7a1f31c0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
+};
+
+/// A transform message checked and decrypted under each session's keys:
+/// the plaintext is there exactly when it succeeds, and has the
+/// ciphertext's size.
+void DecryptTransform(const uint8_t* data, size_t size) {
+  for (const FuzzSession& session : kSessions) {
+    net::Smb2CipherKeys keys;
+    keys.cipher = session.cipher;
+    memcpy(keys.decryption, session.key, sizeof keys.decryption);
+    std::vector<uint8_t> plain;
+    net::Status s = net::DecryptSmb2Message(keys, session.session_id, data, size, &plain);
+    if (net::IsOk(s) != !plain.empty()) abort();
+    if (net::IsOk(s) && plain.size() != size - net::kSmb2TransformHeaderSize) abort();
   }
 }
 
@@ -89,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* reply = data + 1;
   size_t n = size - 1;
   uint32_t flags = 0;
-  switch (data[0] % 8) {
+  switch (data[0] % 9) {
     case 0:
       (void)net::DecodeBindAck(reply, n, 1);
       break;
@@ -115,8 +152,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 6:
       (void)net::DecodeNtlmChallenge(reply, n, &flags);
       break;
-    default:
+    case 7:
       DecodeFrame(reply, n);
+      break;
+    default:
+      DecryptTransform(reply, n);
       break;
   }
   return 0;

@@ -69,6 +69,53 @@ bool Mac(int algo, const uint8_t* key, size_t key_size, const uint8_t* iv, size_
   return ok;
 }
 
+constexpr size_t kAeadTagSize = 16;
+
+/// libgcrypt's algorithm and mode for an AEAD cipher; false for a value
+/// outside the enumeration.
+bool AeadMode(AeadCipher cipher, int* algo, int* mode) {
+  switch (cipher) {
+    case AeadCipher::kAes128Ccm:
+    case AeadCipher::kAes256Ccm:
+      *mode = GCRY_CIPHER_MODE_CCM;
+      break;
+    case AeadCipher::kAes128Gcm:
+    case AeadCipher::kAes256Gcm:
+      *mode = GCRY_CIPHER_MODE_GCM;
+      break;
+    default:
+      return false;
+  }
+  *algo = AeadKeySize(cipher) == 32 ? GCRY_CIPHER_AES256 : GCRY_CIPHER_AES128;
+  return true;
+}
+
+/// Opens the one handle of an AEAD message: keyed, its nonce set and the
+/// additional data authenticated, ready for `size` bytes. CCM must know
+/// every length before it takes the additional data (it formats them into
+/// its first block). The caller encrypts or decrypts, then closes it.
+bool StartAead(AeadCipher cipher, const uint8_t* key, const uint8_t* nonce, const uint8_t* aad,
+               size_t aad_size, size_t size, gcry_cipher_hd_t* out) {
+  int algo = 0, mode = 0;
+  if (!CryptoReady() || !AeadMode(cipher, &algo, &mode)) return false;
+  if (key == nullptr || nonce == nullptr || (aad_size > 0 && aad == nullptr)) return false;
+  gcry_cipher_hd_t h = nullptr;
+  if (gcry_cipher_open(&h, algo, mode, 0) != 0) return false;
+  bool ok = gcry_cipher_setkey(h, key, AeadKeySize(cipher)) == 0 &&
+            gcry_cipher_setiv(h, nonce, AeadNonceSize(cipher)) == 0;
+  if (ok && mode == GCRY_CIPHER_MODE_CCM) {
+    uint64_t lengths[3] = {size, aad_size, kAeadTagSize};
+    ok = gcry_cipher_ctl(h, GCRYCTL_SET_CCM_LENGTHS, lengths, sizeof lengths) == 0;
+  }
+  if (ok && aad_size > 0) ok = gcry_cipher_authenticate(h, aad, aad_size) == 0;
+  if (!ok) {
+    gcry_cipher_close(h);
+    return false;
+  }
+  *out = h;
+  return true;
+}
+
 }  // namespace
 
 bool CryptoReady() {
@@ -134,6 +181,39 @@ bool EqualConstantTime(const uint8_t* a, const uint8_t* b, size_t size) {
   volatile uint8_t diff = 0;
   for (size_t i = 0; i < size; ++i) diff = static_cast<uint8_t>(diff | (a[i] ^ b[i]));
   return diff == 0;
+}
+
+size_t AeadKeySize(AeadCipher cipher) {
+  return cipher == AeadCipher::kAes256Ccm || cipher == AeadCipher::kAes256Gcm ? 32 : 16;
+}
+
+size_t AeadNonceSize(AeadCipher cipher) {
+  return cipher == AeadCipher::kAes128Gcm || cipher == AeadCipher::kAes256Gcm ? 12 : 11;
+}
+
+bool AeadEncrypt(AeadCipher cipher, const uint8_t* key, const uint8_t* nonce, const uint8_t* aad,
+                 size_t aad_size, uint8_t* data, size_t size, uint8_t tag[16]) {
+  if (size > 0 && data == nullptr) return false;
+  gcry_cipher_hd_t h = nullptr;
+  if (!StartAead(cipher, key, nonce, aad, aad_size, size, &h)) return false;
+  bool ok = (size == 0 || gcry_cipher_encrypt(h, data, size, nullptr, 0) == 0) &&
+            gcry_cipher_gettag(h, tag, kAeadTagSize) == 0;
+  gcry_cipher_close(h);
+  return ok;
+}
+
+bool AeadDecrypt(AeadCipher cipher, const uint8_t* key, const uint8_t* nonce, const uint8_t* aad,
+                 size_t aad_size, uint8_t* data, size_t size, const uint8_t tag[16]) {
+  if (size > 0 && data == nullptr) return false;
+  gcry_cipher_hd_t h = nullptr;
+  if (!StartAead(cipher, key, nonce, aad, aad_size, size, &h)) return false;
+  // libgcrypt decrypts before it can check the tag; what it decrypted from
+  // a forgery must not outlive the check.
+  bool ok = (size == 0 || gcry_cipher_decrypt(h, data, size, nullptr, 0) == 0) &&
+            gcry_cipher_checktag(h, tag, kAeadTagSize) == 0;
+  gcry_cipher_close(h);
+  if (!ok && size > 0) WipeBytes(data, size);
+  return ok;
 }
 
 }  // namespace net

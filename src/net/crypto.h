@@ -1,6 +1,7 @@
-// The cryptographic primitives that signing needs, from libgcrypt: SHA-512,
-// HMAC-SHA256, AES-128-CMAC, AES-128-GMAC and the SP800-108 key derivation
-// built on HMAC-SHA256. Nothing here is written by hand but the KDF's input.
+// The cryptographic primitives that signing and encryption need, from
+// libgcrypt: SHA-512, HMAC-SHA256, AES-128-CMAC, AES-128-GMAC, the SP800-108
+// key derivation built on HMAC-SHA256, and AES-CCM and AES-GCM. Nothing here
+// is written by hand but the KDF's input.
 #ifndef KESTRIN_NET_CRYPTO_H_
 #define KESTRIN_NET_CRYPTO_H_
 
@@ -38,6 +39,33 @@ struct ByteRange {
 [[nodiscard]] bool Sp800108Kdf(const uint8_t* ki, size_t ki_size, const uint8_t* label,
                                size_t label_size, const uint8_t* context, size_t context_size,
                                uint8_t* out, size_t out_size);
+
+/// The AEAD ciphers of SMB3 encryption, by their ids in the
+/// ENCRYPTION_CAPABILITIES negotiate context (MS-SMB2 2.2.3.1.2).
+enum class AeadCipher : uint16_t {
+  kAes128Ccm = 1,
+  kAes128Gcm = 2,
+  kAes256Ccm = 3,
+  kAes256Gcm = 4,
+};
+
+/// The cipher's key size in bytes: 16 or 32.
+size_t AeadKeySize(AeadCipher cipher);
+/// The cipher's nonce size in bytes: CCM 11, GCM 12.
+size_t AeadNonceSize(AeadCipher cipher);
+
+/// Encrypts `size` bytes of `data` in place under `key` (AeadKeySize bytes)
+/// and `nonce` (AeadNonceSize bytes), authenticating `aad` as well, and
+/// writes the 16-byte tag.
+[[nodiscard]] bool AeadEncrypt(AeadCipher cipher, const uint8_t* key, const uint8_t* nonce,
+                               const uint8_t* aad, size_t aad_size, uint8_t* data, size_t size,
+                               uint8_t tag[16]);
+/// Decrypts `size` bytes of `data` in place when `tag` authenticates them
+/// and `aad`; false otherwise, and then `data` holds nothing of the
+/// plaintext.
+[[nodiscard]] bool AeadDecrypt(AeadCipher cipher, const uint8_t* key, const uint8_t* nonce,
+                               const uint8_t* aad, size_t aad_size, uint8_t* data, size_t size,
+                               const uint8_t tag[16]);
 
 /// Overwrites `size` bytes with zeros in a way the compiler keeps.
 void WipeBytes(void* data, size_t size);

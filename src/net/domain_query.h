@@ -40,6 +40,7 @@ struct QueryReport {
   LogonMechanism mechanism = LogonMechanism::kAnonymous;
   uint16_t dialect = 0;         // 0 before NEGOTIATE was answered
   bool signed_session = false;  // requests signed, answers verified
+  bool encrypted_session = false;  // requests and answers encrypted at the end
   uint32_t round_trips = 0;     // frames sent
 };
 

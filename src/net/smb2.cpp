@@ -16,11 +16,15 @@ constexpr uint32_t kFsctlPipeTransceive = 0x0011C017;
 constexpr uint32_t kFsctlValidateNegotiate = 0x00140204;
 /// Negotiate context types (MS-SMB2 2.2.3.1).
 constexpr uint16_t kPreauthContext = 1;
+constexpr uint16_t kEncryptionContext = 2;
 constexpr uint16_t kSigningContext = 8;
 constexpr uint16_t kSha512 = 1;
 /// The signing algorithms we offer, in our order of preference.
 constexpr SigningAlgorithm kOfferedSigning[] = {SigningAlgorithm::kAesGmac,
                                                 SigningAlgorithm::kAesCmac};
+/// The ciphers we offer for 3.1.1, GCM first.
+constexpr AeadCipher kOfferedCiphers[] = {AeadCipher::kAes128Gcm, AeadCipher::kAes128Ccm,
+                                          AeadCipher::kAes256Gcm, AeadCipher::kAes256Ccm};
 constexpr uint8_t kShareTypePipe = 2;
 constexpr uint64_t kRelatedSession = 0xFFFFFFFFFFFFFFFFull;
 constexpr uint32_t kRelatedTree = 0xFFFFFFFFu;
@@ -88,6 +92,23 @@ bool ReadPreauthContext(WireReader data) {
   return ok(data) && count == 1 && algorithm == kSha512 && Skip(data, salt_length);
 }
 
+// MS-SMB2 2.2.3.1.2: the one cipher the server chose, among ours; 0 says
+// there is none the two share.
+bool ReadEncryptionContext(WireReader data, Smb2NegotiateResult* out) {
+  uint16_t count = ReadU16(data);
+  uint16_t id = ReadU16(data);
+  if (!ok(data) || count != 1) return false;
+  if (id == 0) return true;
+  for (AeadCipher c : kOfferedCiphers) {
+    if (static_cast<uint16_t>(c) == id) {
+      out->can_encrypt = true;
+      out->cipher = c;
+      return true;
+    }
+  }
+  return false;
+}
+
 // MS-SMB2 2.2.3.1.7: the one algorithm the server chose, among ours.
 bool ReadSigningContext(WireReader data, SigningAlgorithm* out) {
   uint16_t count = ReadU16(data);
@@ -99,12 +120,13 @@ bool ReadSigningContext(WireReader data, SigningAlgorithm* out) {
 
 // MS-SMB2 2.2.4, 3.2.5.2: the negotiate contexts of a 3.1.1 answer, each
 // 8-aligned from the header and wholly inside the message. Exactly one
-// preauth context; at most one signing context; others are not ours to read.
+// preauth context; at most one encryption and one signing context; others
+// are not ours to read.
 bool ReadNegotiateContexts(const Smb2Message& m, size_t offset, size_t count,
                            Smb2NegotiateResult* out) {
   WireReader r = MakeReader(m.data, m.size);
   if (count == 0 || offset < kSmb2HeaderSize || !Seek(r, offset)) return false;
-  int preauth = 0, signing = 0;
+  int preauth = 0, encryption = 0, signing = 0;
   for (size_t i = 0; i < count; ++i) {
     if (i > 0 && !AlignTo(r, 8)) return false;
     if (r.pos % 8 != 0) return false;
@@ -114,6 +136,9 @@ bool ReadNegotiateContexts(const Smb2Message& m, size_t offset, size_t count,
     WireReader data = MakeReader(r.data + r.pos, length);
     if (type == kPreauthContext && (++preauth > 1 || !ReadPreauthContext(data))) return false;
     if (type == kSigningContext && (++signing > 1 || !ReadSigningContext(data, &out->signing))) {
+      return false;
+    }
+    if (type == kEncryptionContext && (++encryption > 1 || !ReadEncryptionContext(data, out))) {
       return false;
     }
     (void)Skip(r, length);
@@ -210,7 +235,8 @@ Status DecodeFramePrefix(const uint8_t prefix[4], size_t* length) {
 
 // MS-SMB2 2.2.3, with the PREAUTH_INTEGRITY context of 2.2.3.1.1 (a server
 // fails the whole NEGOTIATE when 3.1.1 is offered without it) and the
-// SIGNING_CAPABILITIES context of 2.2.3.1.7.
+// ENCRYPTION_CAPABILITIES context of 2.2.3.1.2 and the SIGNING_CAPABILITIES
+// context of 2.2.3.1.7.
 void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer& offer) {
   BeginRequest(f, ids, kSmb2Negotiate);
   size_t header = f->last_header;
@@ -223,7 +249,7 @@ void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer&
   PutBytes(w, offer.client_guid, 16);
   size_t context_offset_at = f->bytes.size();
   PutU32(w, 0);  // NegotiateContextOffset, patched below
-  PutU16(w, 2);  // NegotiateContextCount
+  PutU16(w, 3);  // NegotiateContextCount
   PutU16(w, 0);
   for (uint16_t d : kDialects) PutU16(w, d);
   PadTo(w, 8, header);
@@ -233,6 +259,11 @@ void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer&
   PutU16(w, 32);  // SaltLength
   PutU16(w, kSha512);
   PutBytes(w, offer.salt, 32);
+  PadTo(w, 8, header);
+  constexpr size_t kCipherCount = sizeof kOfferedCiphers / sizeof kOfferedCiphers[0];
+  PutNegotiateContextHeader(w, kEncryptionContext, 2 + 2 * kCipherCount);
+  PutU16(w, kCipherCount);
+  for (AeadCipher c : kOfferedCiphers) PutU16(w, static_cast<uint16_t>(c));
   PadTo(w, 8, header);
   constexpr size_t kSigningCount = sizeof kOfferedSigning / sizeof kOfferedSigning[0];
   PutNegotiateContextHeader(w, kSigningContext, 2 + 2 * kSigningCount);
@@ -390,6 +421,9 @@ Status DecodeNegotiateResponse(const Smb2Message& m, Smb2NegotiateResult* out) {
       !ReadNegotiateContexts(m, context_offset, context_count, out)) {
     return Malformed();
   }
+  if (out->dialect == kSmb2Dialect300 || out->dialect == kSmb2Dialect302) {
+    out->can_encrypt = (out->capabilities & kSmb2CapEncryption) != 0;  // AES-128-CCM
+  }
   return OkStatus();
 }
 
@@ -409,10 +443,12 @@ Status DecodeSessionSetupResponse(const Smb2Message& m, uint16_t* session_flags,
 }
 
 // MS-SMB2 2.2.10: IPC$ must be a pipe share.
-Status DecodeTreeConnectResponse(const Smb2Message& m) {
+Status DecodeTreeConnectResponse(const Smb2Message& m, uint32_t* share_flags) {
   WireReader r = BodyReader(m, 16);
   uint8_t share_type = ReadU8(r);
-  (void)Skip(r, 1 + 4 + 4 + 4);  // Reserved, ShareFlags, Capabilities, MaximalAccess
+  (void)Skip(r, 1);  // Reserved
+  *share_flags = ReadU32(r);
+  (void)Skip(r, 4 + 4);  // Capabilities, MaximalAccess
   if (!ok(r) || share_type != kShareTypePipe) return Malformed();
   return OkStatus();
 }

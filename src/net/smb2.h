@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "net/crypto.h"
 #include "net/smb2_signing.h"
 #include "net/status.h"
 
@@ -47,6 +48,10 @@ constexpr uint16_t kSmb2SigningRequired = 0x2;
 constexpr uint16_t kSmb2SessionGuest = 0x1;
 constexpr uint16_t kSmb2SessionNull = 0x2;
 constexpr uint16_t kSmb2SessionEncrypt = 0x4;
+/// SMB2_GLOBAL_CAP_ENCRYPTION (MS-SMB2 2.2.3).
+constexpr uint32_t kSmb2CapEncryption = 0x40;
+/// TREE_CONNECT ShareFlags: SMB2_SHAREFLAG_ENCRYPT_DATA (MS-SMB2 2.2.10).
+constexpr uint32_t kSmb2ShareEncrypt = 0x8000;
 
 constexpr uint16_t kSmb2Dialect202 = 0x0202;
 constexpr uint16_t kSmb2Dialect210 = 0x0210;
@@ -107,7 +112,9 @@ struct Smb2NegotiateOffer {
   uint8_t client_guid[16] = {};
   uint8_t salt[32] = {};  // the 3.1.1 preauth integrity salt
   uint16_t security_mode = kSmb2SigningEnabled;
-  uint32_t capabilities = 0;
+  /// Encryption is offered to every server: without it some enable none,
+  /// also for 3.1.1.
+  uint32_t capabilities = kSmb2CapEncryption;
 };
 
 /// What the server's NEGOTIATE response says that we use.
@@ -118,6 +125,11 @@ struct Smb2NegotiateResult {
   uint8_t server_guid[16] = {};
   /// 3.1.1: from the signing capabilities context, AES-CMAC without one.
   SigningAlgorithm signing = SigningAlgorithm::kAesCmac;
+  /// Whether the two sides can encrypt, and with which cipher: on 3.0 and
+  /// 3.0.2 AES-128-CCM when the server has SMB2_GLOBAL_CAP_ENCRYPTION, on
+  /// 3.1.1 the encryption capabilities context's choice.
+  bool can_encrypt = false;
+  AeadCipher cipher = AeadCipher::kAes128Ccm;
 };
 
 /// Appends a header (MS-SMB2 2.2.1.1 / 2.2.1.2).
@@ -161,7 +173,8 @@ Status DecodeNegotiateResponse(const Smb2Message& m, Smb2NegotiateResult* out);
 /// into the message).
 Status DecodeSessionSetupResponse(const Smb2Message& m, uint16_t* session_flags,
                                   const uint8_t** token, size_t* size);
-Status DecodeTreeConnectResponse(const Smb2Message& m);
+/// TREE_CONNECT: yields ShareFlags.
+Status DecodeTreeConnectResponse(const Smb2Message& m, uint32_t* share_flags);
 Status DecodeCreateResponse(const Smb2Message& m, Smb2FileId* file);
 /// IOCTL: yields the output buffer.
 Status DecodeIoctlResponse(const Smb2Message& m, const uint8_t** output, size_t* size);

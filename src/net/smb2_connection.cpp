@@ -29,6 +29,9 @@ Status Receive(Smb2Connection* c, uint8_t* data, size_t size, uint64_t until) {
   return c->transport->receive(c->transport->context, data, size, timeout);
 }
 
+// MS-SMB2 3.2.5.1.1.1: an encrypted frame is decrypted and authenticated
+// before anything in it is read; where encryption is in force, nothing
+// else is taken.
 Status ReceiveFrame(Smb2Connection* c, uint64_t until) {
   uint8_t prefix[kSmb2FramePrefix];
   Status s = Receive(c, prefix, sizeof(prefix), until);
@@ -38,7 +41,37 @@ Status ReceiveFrame(Smb2Connection* c, uint64_t until) {
   if (!IsOk(s)) return s;
   c->frame.resize(length);
   c->frame_pos = 0;
-  return Receive(c, c->frame.data(), length, until);
+  c->frame_encrypted = false;
+  s = Receive(c, c->frame.data(), length, until);
+  if (!IsOk(s)) return s;
+  if (!IsTransformMessage(c->frame.data(), c->frame.size())) {
+    return c->encrypt ? SecurityFailure(kNotEncrypted) : OkStatus();
+  }
+  if (!c->can_encrypt) return Malformed();  // nothing to decrypt it with
+  std::vector<uint8_t> plain;
+  s = DecryptSmb2Message(c->cipher_keys, c->session_id, c->frame.data(), c->frame.size(), &plain);
+  if (!IsOk(s)) return s;
+  c->frame.swap(plain);
+  c->frame_encrypted = true;
+  return OkStatus();
+}
+
+// MS-SMB2 3.1.4.3, 3.2.4.1.8: the whole chain in one transform message, its
+// requests unsigned. The nonce is the chain's first MessageId: a MessageId
+// is never used twice on a connection, so no nonce repeats under the key.
+Status SendEncrypted(Smb2Connection* c, const Smb2Frame& f) {
+  uint8_t nonce[16] = {};
+  for (int i = 0; i < 8; ++i) nonce[i] = f.bytes[kSmb2FramePrefix + 24 + i];
+  Smb2Frame wrapped;
+  StartFrame(&wrapped);
+  if (!EncryptSmb2Message(c->cipher_keys, c->session_id, nonce,
+                          f.bytes.data() + kSmb2FramePrefix, f.bytes.size() - kSmb2FramePrefix,
+                          &wrapped.bytes)) {
+    return SecurityFailure(kCryptoUnavailable);
+  }
+  if (!FinishFrame(&wrapped)) return Malformed();
+  ++c->frames_sent;
+  return c->transport->send(c->transport->context, wrapped.bytes.data(), wrapped.bytes.size());
 }
 
 // MS-SMB2 3.2.4.1.1, 3.2.4.1.4: each request of a chain is signed on its
@@ -76,6 +109,7 @@ bool NextIds(Smb2Connection* c, bool related, Smb2Ids* ids) {
 
 Status SendFrame(Smb2Connection* c, Smb2Frame* f) {
   if (!FinishFrame(f)) return Malformed();
+  if (c->encrypt) return SendEncrypted(c, *f);
   if (c->signing && !SignFrame(c->signing_key, f)) return SecurityFailure(kCryptoUnavailable);
   ++c->frames_sent;
   return c->transport->send(c->transport->context, f->bytes.data(), f->bytes.size());
@@ -94,7 +128,8 @@ Status ReceiveResponse(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Mes
     if (!IsInterim(h)) {
       // MS-SMB2 3.2.5.1.3: an answer that is not what the server signed
       // is not read at all, not even for its credits.
-      if (c->signing && !VerifySmb2Message(c->signing_key, m->data, m->size)) {
+      if (c->signing && !c->frame_encrypted &&
+          !VerifySmb2Message(c->signing_key, m->data, m->size)) {
         return SecurityFailure(kBadSignature);
       }
       GrantCredits(&c->credits, h.credits);

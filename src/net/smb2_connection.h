@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "net/smb2.h"
+#include "net/smb2_encryption.h"
 #include "net/smb2_signing.h"
 #include "net/status.h"
 
@@ -39,6 +40,10 @@ struct Smb2Connection {
   uint32_t tree_id = 0;
   bool signing = false;  // sign requests, verify responses
   Smb2SigningKey signing_key;
+  bool can_encrypt = false;  // cipher keys are there: encrypted answers can be read
+  bool encrypt = false;      // encrypt requests; answers must come encrypted
+  Smb2CipherKeys cipher_keys;
+  bool frame_encrypted = false;  // the newest frame came in a transform
   uint32_t frames_sent = 0;
   std::vector<uint8_t> frame;  // payload of the newest frame received
   size_t frame_pos = 0;        // first response in it not yet handed out
@@ -47,13 +52,15 @@ struct Smb2Connection {
 /// Ids for the next request; false when the server left us no credit.
 [[nodiscard]] bool NextIds(Smb2Connection* c, bool related, Smb2Ids* ids);
 
-/// Finishes and sends a frame, first signing each request in it when the
-/// connection signs.
+/// Finishes and sends a frame: encrypted as a whole when the connection
+/// encrypts, else with each request in it signed when the connection signs.
 Status SendFrame(Smb2Connection* c, Smb2Frame* f);
 
 /// Waits for the final response to `id`, skipping interim STATUS_PENDING
 /// answers to it; anything for another request breaks the exchange. On a
-/// signing connection the response must carry a valid signature.
+/// signing connection the response must carry a valid signature, unless it
+/// came encrypted (which authenticates it); where encryption is in force it
+/// must have come encrypted.
 Status ReceiveResponse(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Message* m);
 
 /// Sends one request and waits for its final response.

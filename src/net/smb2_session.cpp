@@ -101,6 +101,23 @@ bool SameSession(uint64_t* known, uint64_t id) {
   return id == *known;
 }
 
+/// The session's signing key and, where the two sides can encrypt, its
+/// cipher keys (MS-SMB2 3.2.5.3.1).
+Status DeriveKeys(Smb2Connection* c, const Smb2Session& s, const SessionKey& key) {
+  uint16_t dialect = s.negotiated.dialect;
+  if (!CryptoReady() || !DeriveSigningKey(dialect, s.negotiated.signing, key.bytes, key.size,
+                                          s.preauth, &c->signing_key)) {
+    return SecurityFailure(kCryptoUnavailable);
+  }
+  if (!s.negotiated.can_encrypt) return OkStatus();
+  if (!DeriveCipherKeys(dialect, s.negotiated.cipher, key.bytes, key.size, s.preauth,
+                        &c->cipher_keys)) {
+    return SecurityFailure(kCryptoUnavailable);
+  }
+  c->can_encrypt = true;
+  return OkStatus();
+}
+
 // MS-SMB2 3.2.5.3.1: after the logon, the signing key; the final answer is
 // checked with it when signed, and on 3.1.1 it must be. An anonymous logon
 // signs nothing; a session without a key only where nothing demands one.
@@ -115,22 +132,26 @@ Status FinishLogon(Smb2Connection* c, Authenticator* logon, const Smb2Session& s
   uint16_t dialect = s.negotiated.dialect;
   bool required =
       (s.negotiated.security_mode & kSmb2SigningRequired) != 0 || dialect == kSmb2Dialect311;
+  bool encrypt = (session_flags & kSmb2SessionEncrypt) != 0;
   SessionKey key;
   logon->session_key(logon->state, &key);
   if (key.size == 0) {
     if (guest) return SecurityFailure(kGuestSession);
+    if (encrypt) return SecurityFailure(kNoCipher);
     return required ? SecurityFailure(kNoSessionKey) : OkStatus();
   }
-  bool derived = CryptoReady() && DeriveSigningKey(dialect, s.negotiated.signing, key.bytes,
-                                                   key.size, s.preauth, &c->signing_key);
+  Status st = DeriveKeys(c, s, key);
   WipeBytes(&key, sizeof key);
-  if (!derived) return SecurityFailure(kCryptoUnavailable);
+  if (!IsOk(st)) return st;
   if ((is_signed || dialect == kSmb2Dialect311) &&
       !VerifySmb2Message(c->signing_key, m.data, m.size)) {
     return SecurityFailure(kBadSignature);
   }
   if (guest) return SecurityFailure(kGuestSession);
+  // MS-SMB2 3.2.5.3.1: the server wants everything after this encrypted.
+  if (encrypt && !c->can_encrypt) return SecurityFailure(kNoCipher);
   c->signing = true;
+  c->encrypt = encrypt;
   return OkStatus();
 }
 

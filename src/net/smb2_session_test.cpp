@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <ostream>
 #include <string>
 
 #include "net/crypto.h"
@@ -196,7 +197,10 @@ struct Signed {
   const char* name;
   uint16_t dialect;
   uint32_t round_trips;
+  bool encrypted;
 };
+
+void PrintTo(const Signed& s, std::ostream* out) { *out << s.file; }
 
 class SignedExchange : public ::testing::TestWithParam<Signed> {
  protected:
@@ -236,6 +240,7 @@ TEST_P(SignedExchange, RecordedSessionVerifiesAndIsSentByteForByte) {
   EXPECT_TRUE(r.report.signed_session);
   EXPECT_EQ(r.report.dialect, GetParam().dialect);
   EXPECT_EQ(r.report.round_trips, GetParam().round_trips);
+  EXPECT_EQ(r.report.encrypted_session, GetParam().encrypted);
   EXPECT_EQ(replay.closes, 1);
   ASSERT_EQ(r.peer.sent.size(), c_.sent.size());
   for (size_t i = 0; i < c_.sent.size(); ++i) EXPECT_EQ(r.peer.sent[i], c_.sent[i]) << i;
@@ -263,7 +268,7 @@ TEST_P(SignedExchange, NoFlippedBitChangesTheAnswer) {
   for (size_t k = 0; k < c_.received.size(); ++k) {
     const Bytes& frame = c_.received[k].bytes;
     bool must_fail = CarriesSignedMessage(frame) || (hashed && k < 3 && frame[4 + 12] == 1) ||
-                     (hashed && k == 0);
+                     (hashed && k == 0) || frame[4] == 0xFD;  // or encrypted
     bool validated = GetParam().dialect == kSmb2Dialect302 && k == 0;
     for (size_t i = 4 + k % kFlipStride; i < frame.size(); i += kFlipStride) {
       for (int bit = 0; bit < 8; ++bit) {
@@ -288,24 +293,35 @@ TEST_P(SignedExchange, NoFlippedBitChangesTheAnswer) {
   }
 }
 
-TEST_P(SignedExchange, UnsignedAnswerIsRefused) {
-  // The last answer (the domain's name and SID) with its signature taken off.
+TEST_P(SignedExchange, UnprotectedAnswerIsRefused) {
+  // The last answer (the domain's name and SID) with its signature taken
+  // off, or, where the session encrypts, any answer in clear in its place.
   std::vector<ServerFrame> frames = c_.received;
   Bytes& last = frames.back().bytes;
-  last[4 + 16] &= static_cast<uint8_t>(~kSmb2FlagSigned);
-  for (size_t i = 4 + 48; i < 4 + 64; ++i) last[i] = 0;
+  if (GetParam().encrypted) {
+    last = frames.front().bytes;
+  } else {
+    last[4 + 16] &= static_cast<uint8_t>(~kSmb2FlagSigned);
+    for (size_t i = 4 + 48; i < 4 + 64; ++i) last[i] = 0;
+  }
   Outcome r = ReplayWith(frames);
-  EXPECT_TRUE(IsSecurity(r.status, kBadSignature));
+  EXPECT_TRUE(IsSecurity(r.status, GetParam().encrypted ? kNotEncrypted : kBadSignature));
   EXPECT_EQ(ToPlatformError(r.status), 0x8009030Fu);
   EXPECT_TRUE(r.domain.name.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Recorded, SignedExchange,
-    ::testing::Values(Signed{"krb5_member1_311.txt", "MEMBER1", kSmb2Dialect311, 5},
-                      Signed{"ntlm_member1_311.txt", "MEMBER1", kSmb2Dialect311, 6},
-                      Signed{"ntlm_member3_302.txt", "MEMBER3", kSmb2Dialect302, 6},
-                      Signed{"ntlm_member2_210.txt", "MEMBER2", kSmb2Dialect210, 6}));
+    ::testing::Values(
+        Signed{"krb5_member1_311.txt", "MEMBER1", kSmb2Dialect311, 5, false},
+        Signed{"ntlm_member1_311.txt", "MEMBER1", kSmb2Dialect311, 6, false},
+        Signed{"ntlm_member3_302.txt", "MEMBER3", kSmb2Dialect302, 6, false},
+        Signed{"ntlm_member2_210.txt", "MEMBER2", kSmb2Dialect210, 6, false},
+        Signed{"krb5_member5_311_aes128gcm.txt", "MEMBER5", kSmb2Dialect311, 5, true},
+        Signed{"krb5_member7_311_aes256gcm.txt", "MEMBER7", kSmb2Dialect311, 5, true},
+        Signed{"ntlm_member8_311_aes256ccm.txt", "MEMBER8", kSmb2Dialect311, 6, true},
+        Signed{"ntlm_member9_302_aes128ccm.txt", "MEMBER9", kSmb2Dialect302, 6, true},
+        Signed{"krb5_member10_311_ipc_encrypted.txt", "MEMBER10", kSmb2Dialect311, 6, true}));
 
 }  // namespace
 }  // namespace net
@@ -313,16 +329,22 @@ INSTANTIATE_TEST_SUITE_P(
 namespace net {
 namespace {
 
-// The 3.0.2 recording: frame 5 is the VALIDATE_NEGOTIATE_INFO answer, sent
+// The 3.0.2 recording holds the VALIDATE_NEGOTIATE_INFO answer, sent
 // together with LsarOpenPolicy2. A man in the middle cannot forge it; the
 // server can only tell the truth, so these answers are re-signed with the
 // session's key as the server would sign them.
 class Validation : public ::testing::Test {
  protected:
-  static constexpr size_t kVni = 5;
   void SetUp() override {
     c_ = LoadConversation("ntlm_member3_302.txt");
-    ASSERT_EQ(c_.received.size(), 8u);
+    for (size_t k = 0; k < c_.received.size(); ++k) {
+      const Bytes& b = c_.received[k].bytes;
+      if (b.size() > 4 + 72 && b[4 + 12] == kSmb2Ioctl && b[4 + 68] == 0x04 &&
+          b[4 + 69] == 0x02 && b[4 + 70] == 0x14) {
+        vni_ = k;
+      }
+    }
+    ASSERT_NE(vni_, 0u) << "the recording has no VALIDATE_NEGOTIATE_INFO answer";
     ASSERT_TRUE(CryptoReady());
     ASSERT_TRUE(DeriveSigningKey(kSmb2Dialect302, SigningAlgorithm::kAesCmac, c_.key.data(),
                                  c_.key.size(), PreauthHash(), &key_));
@@ -331,7 +353,7 @@ class Validation : public ::testing::Test {
   template <typename Edit>
   Outcome ReplayEdited(Edit edit, Status at_end = TransportFailure(kReplyTimeout)) {
     Conversation c = c_;
-    Bytes& vni = c.received[kVni].bytes;
+    Bytes& vni = c.received[vni_].bytes;
     edit(&vni);
     EXPECT_TRUE(SignSmb2Message(key_, vni.data() + 4, vni.size() - 4));
     ReplayLogon replay{&c_};
@@ -345,6 +367,7 @@ class Validation : public ::testing::Test {
     return r;
   }
   Conversation c_;
+  size_t vni_ = 0;
   Smb2SigningKey key_;
 };
 
@@ -373,7 +396,7 @@ TEST_F(Validation, RefusalsAndHangingUp) {
   EXPECT_TRUE(IsSecurity(ReplayEdited(with_status(0xC0000022)).status, kDowngradeDetected));
   // A server that found a mismatch hangs up without an answer.
   Conversation cut = c_;
-  cut.received.resize(kVni);
+  cut.received.resize(vni_);
   ReplayLogon replay{&c_};
   Authenticator logon = ReplayAuthenticator(&replay);
   Outcome r;

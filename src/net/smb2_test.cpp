@@ -95,7 +95,7 @@ TEST(Smb2Frame, PrefixIsCheckedBeforeAnyLengthIsTrusted) {
   EXPECT_EQ(n, 0u);
 }
 
-TEST(Smb2Request, NegotiateOffersFiveDialectsPreauthAndSigning) {
+TEST(Smb2Request, NegotiateOffersFiveDialectsPreauthEncryptionAndSigning) {
   Smb2NegotiateOffer offer;
   for (int i = 0; i < 16; ++i) offer.client_guid[i] = static_cast<uint8_t>(0xA0 + i);
   for (int i = 0; i < 32; ++i) offer.salt[i] = static_cast<uint8_t>(i);
@@ -104,14 +104,14 @@ TEST(Smb2Request, NegotiateOffersFiveDialectsPreauthAndSigning) {
   AppendNegotiate(&f, Smb2Ids(), offer);
   ASSERT_TRUE(FinishFrame(&f));
   const std::vector<uint8_t>& b = f.bytes;
-  ASSERT_EQ(b.size(), 4u + 0xA0 + 8 + 6);
+  ASSERT_EQ(b.size(), 4u + 0xB8 + 8 + 6);
   EXPECT_EQ(b[3], b.size() - 4);
   const uint8_t* body = b.data() + 4 + 64;
-  const uint8_t head[] = {0x24, 0, 5, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+  const uint8_t head[] = {0x24, 0, 5, 0, 1, 0, 0, 0, 0x40, 0, 0, 0};  // Capabilities: encryption
   EXPECT_EQ(std::vector<uint8_t>(body, body + 12), std::vector<uint8_t>(head, head + 12));
   EXPECT_EQ(std::vector<uint8_t>(body + 12, body + 28),
             std::vector<uint8_t>(offer.client_guid, offer.client_guid + 16));
-  const uint8_t ctx_fields[] = {0x70, 0, 0, 0, 2, 0, 0, 0};
+  const uint8_t ctx_fields[] = {0x70, 0, 0, 0, 3, 0, 0, 0};
   EXPECT_EQ(std::vector<uint8_t>(body + 28, body + 36), std::vector<uint8_t>(ctx_fields, ctx_fields + 8));
   const uint8_t dialects[] = {2, 2, 0x10, 2, 0, 3, 2, 3, 0x11, 3, 0, 0};
   EXPECT_EQ(std::vector<uint8_t>(body + 36, body + 48), std::vector<uint8_t>(dialects, dialects + 12));
@@ -119,8 +119,13 @@ TEST(Smb2Request, NegotiateOffersFiveDialectsPreauthAndSigning) {
   const uint8_t ctx_head[] = {1, 0, 0x26, 0, 0, 0, 0, 0, 1, 0, 0x20, 0, 1, 0};
   EXPECT_EQ(std::vector<uint8_t>(ctx, ctx + 14), std::vector<uint8_t>(ctx_head, ctx_head + 14));
   EXPECT_EQ(ctx[14 + 31], 31);
-  // Eight-aligned after the preauth context: AES-GMAC first, then AES-CMAC.
-  const uint8_t* signing = b.data() + 4 + 0xA0;
+  // Eight-aligned after the preauth context: the ciphers, GCM first.
+  const uint8_t* ciphers = b.data() + 4 + 0xA0;
+  const uint8_t cipher_ctx[] = {2, 0, 10, 0, 0, 0, 0, 0, 4, 0, 2, 0, 1, 0, 4, 0, 3, 0};
+  EXPECT_EQ(std::vector<uint8_t>(ciphers, ciphers + 18),
+            std::vector<uint8_t>(cipher_ctx, cipher_ctx + 18));
+  // Then AES-GMAC first, then AES-CMAC.
+  const uint8_t* signing = b.data() + 4 + 0xB8;
   const uint8_t signing_ctx[] = {8, 0, 6, 0, 0, 0, 0, 0, 2, 0, 2, 0, 1, 0};
   EXPECT_EQ(std::vector<uint8_t>(signing, signing + 14),
             std::vector<uint8_t>(signing_ctx, signing_ctx + 14));
@@ -255,7 +260,9 @@ TEST(Smb2Response, EveryBodyFailsWhenCutShort) {
     const uint8_t* p;
     size_t n;
     Smb2FileId id;
-    check(kSmb2TreeConnect, tree, [](const Smb2Message& m) { return DecodeTreeConnectResponse(m); });
+    uint32_t share_flags;
+    check(kSmb2TreeConnect, tree,
+          [&](const Smb2Message& m) { return DecodeTreeConnectResponse(m, &share_flags); });
     check(kSmb2Create, create, [&](const Smb2Message& m) { return DecodeCreateResponse(m, &id); });
     check(kSmb2Read, read, [&](const Smb2Message& m) { return DecodeReadResponse(m, &p, &n); });
     check(kSmb2Ioctl, error, [](const Smb2Message& m) { return DecodeErrorResponse(m); });
@@ -265,7 +272,8 @@ TEST(Smb2Response, EveryBodyFailsWhenCutShort) {
     if (whole) break;
   }
   tree[2] = 1;  // a disk share where IPC$ was asked for
-  EXPECT_FALSE(IsOk(DecodeTreeConnectResponse(View(Response(kSmb2TreeConnect, tree)))));
+  uint32_t share_flags = 0;
+  EXPECT_FALSE(IsOk(DecodeTreeConnectResponse(View(Response(kSmb2TreeConnect, tree)), &share_flags)));
 }
 
 /// A negotiate context: type, its data, padded to 8 as the next one needs.
@@ -358,8 +366,18 @@ TEST(Smb2Response, NegotiateContextsOfThreeOneOne) {
   salt_too_long[8 + 2] = 33;
   EXPECT_FALSE(IsOk(Negotiated(0x0311, 1, salt_too_long, &r)));
   // Contexts of other kinds are passed over; the count must hold.
-  ASSERT_TRUE(IsOk(Negotiated(0x0311, 2, both(Context(2, {1, 0, 2, 0}, 4), Preauth()), &r)));
-  EXPECT_FALSE(IsOk(Negotiated(0x0311, 3, both(Context(2, {1, 0, 2, 0}, 4), Preauth()), &r)));
+  ASSERT_TRUE(IsOk(Negotiated(0x0311, 2, both(Context(7, {1, 0, 2, 0}, 4), Preauth()), &r)));
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 3, both(Context(7, {1, 0, 2, 0}, 4), Preauth()), &r)));
+  // The cipher: one of ours, or 0 for none in common.
+  ASSERT_TRUE(IsOk(Negotiated(0x0311, 2, both(Context(2, {1, 0, 4, 0}, 4), Preauth()), &r)));
+  EXPECT_TRUE(r.can_encrypt);
+  EXPECT_EQ(r.cipher, AeadCipher::kAes256Gcm);
+  ASSERT_TRUE(IsOk(Negotiated(0x0311, 2, both(Context(2, {1, 0, 0, 0}, 4), Preauth()), &r)));
+  EXPECT_FALSE(r.can_encrypt);
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 2, both(Context(2, {1, 0, 5, 0}, 4), Preauth()), &r)));
+  EXPECT_FALSE(IsOk(Negotiated(0x0311, 2, both(Context(2, {2, 0, 1, 0, 2, 0}, 6), Preauth()), &r)));
+  ASSERT_TRUE(IsOk(Negotiated(0x0311, 1, Preauth(), &r)));
+  EXPECT_FALSE(r.can_encrypt) << "no context: no encryption, whatever Capabilities say";
 }
 
 TEST(Smb2Response, ValidateNegotiateAnswer) {

@@ -97,6 +97,9 @@ constexpr PlatformErrorRow kTable[] = {
     {K::kSecurity, kDowngradeDetected, 1265, "negotiation altered", "ERROR_DOWNGRADE_DETECTED"},
     {K::kSecurity, kNoSessionKey, 0x80090302, "signing needed, no session key", "SEC_E_UNSUPPORTED_FUNCTION"},
     {K::kSecurity, kCryptoUnavailable, 0x80090304, "cryptographic library unusable", "SEC_E_INTERNAL_ERROR"},
+    {K::kSecurity, kDecryptFailed, 0x80090330, "encrypted answer does not decrypt", "SEC_E_DECRYPT_FAILURE"},
+    {K::kSecurity, kNotEncrypted, 0x8009030F, "answer in clear where encryption is in force", "SEC_E_MESSAGE_ALTERED"},
+    {K::kSecurity, kNoCipher, 0x80090331, "encryption required, no cipher agreed", "SEC_E_ALGORITHM_MISMATCH"},
 };
 
 }  // namespace

@@ -40,6 +40,9 @@ enum SecurityError : uint32_t {
   kNoSessionKey,       // signing is needed but the mechanism gives no session key
   kGuestSession,       // logged on with credentials, but made a guest or null session
   kCryptoUnavailable,  // the cryptographic library could not be used
+  kDecryptFailed,      // an encrypted answer did not decrypt and authenticate
+  kNotEncrypted,       // an answer came in clear where encryption is in force
+  kNoCipher,           // encryption is required but no cipher was agreed on
 };
 
 /// Bind rejections, reported as kRpcFault with these codes.

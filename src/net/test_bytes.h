@@ -32,6 +32,16 @@ inline std::vector<uint8_t> Prefix(const std::vector<uint8_t>& v, size_t n) {
   return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<ptrdiff_t>(n));
 }
 
+/// How far apart the bits flipped by a sweep over one message are.
+/// libgcrypt's Windows build gathers entropy from a score of system calls
+/// at every handle it opens, which Wine makes slow: there every 3rd bit
+/// (every byte still gets two or three), natively every one.
+#ifdef _WIN32
+constexpr size_t kBitFlipStride = 3;
+#else
+constexpr size_t kBitFlipStride = 1;
+#endif
+
 inline std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iterator>
 #include <string>
 
 #include "probe_runner.h"
@@ -20,20 +21,49 @@ using namespace probe_runner;
 constexpr const char* kDc = "ki-ad";
 constexpr const char* kState = "/tmp/kestrin-servers";  // the harness's default
 
-/// Members: the address, the dialect ceiling, the SID.
+/// Members: the address, the dialect ceiling, the SID, and for the members
+/// that require encryption, the one cipher they allow.
 struct Member {
   const char* name;
   const char* ip;
   const char* max_protocol;  // nullptr: 3.1.1
   const char* sid;
   unsigned dialect;
+  const char* cipher;  // nullptr: no encryption required
 };
 
 constexpr Member kMembers[] = {
-    {"member1", "127.0.0.2", nullptr, "S-1-5-21-7-8-9", 0x311},
-    {"member2", "127.0.0.3", "SMB2_10", "S-1-5-21-7-8-10", 0x210},
-    {"member3", "127.0.0.4", "SMB3_02", "S-1-5-21-7-8-11", 0x302},
+    {"member1", "127.0.0.2", nullptr, "S-1-5-21-7-8-9", 0x311, nullptr},
+    {"member2", "127.0.0.3", "SMB2_10", "S-1-5-21-7-8-10", 0x210, nullptr},
+    {"member3", "127.0.0.4", "SMB3_02", "S-1-5-21-7-8-11", 0x302, nullptr},
 };
+
+/// Members that require encryption for the whole server, one per cipher,
+/// one at the 3.0.2 ceiling (where AES-128-CCM is the only cipher), and one
+/// that requires it for IPC$ alone.
+constexpr Member kEncrypting[] = {
+    {"member5", "127.0.0.6", nullptr, "S-1-5-21-7-8-13", 0x311, "AES-128-GCM"},
+    {"member6", "127.0.0.7", nullptr, "S-1-5-21-7-8-14", 0x311, "AES-128-CCM"},
+    {"member7", "127.0.0.8", nullptr, "S-1-5-21-7-8-15", 0x311, "AES-256-GCM"},
+    {"member8", "127.0.0.10", nullptr, "S-1-5-21-7-8-16", 0x311, "AES-256-CCM"},
+    {"member9", "127.0.0.11", "SMB3_02", "S-1-5-21-7-8-17", 0x302, "AES-128-CCM"},
+    {"member10", "127.0.0.12", nullptr, "S-1-5-21-7-8-18", 0x311, "IPC$"},
+};
+
+/// The --conf lines of a member.
+std::string MemberConf(const Member& m) {
+  std::string conf = " --conf 'restrict anonymous = 2' --conf 'server signing = mandatory'";
+  if (m.max_protocol != nullptr) {
+    conf += std::string(" --conf 'server max protocol = ") + m.max_protocol + "'";
+  }
+  if (m.cipher != nullptr && std::string(m.cipher) == "IPC$") {
+    conf += " --conf '[IPC$]' --conf 'smb encrypt = required'";  // IPC$ alone
+  } else if (m.cipher != nullptr) {
+    conf += std::string(" --conf 'server smb encrypt = required'") +
+            " --conf 'server smb3 encryption algorithms = " + m.cipher + "'";
+  }
+  return conf;
+}
 
 std::string StateDir() {
   const char* s = getenv("KESTRIN_SERVER_STATE");
@@ -62,13 +92,13 @@ class DomainLogonTest : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!MissingDomainPrerequisite().empty()) return;
     started_ = Servers(std::string("dc ") + kDc);
-    for (const Member& m : kMembers) {
-      std::string conf = " --conf 'restrict anonymous = 2' --conf 'server signing = mandatory'";
-      if (m.max_protocol != nullptr) {
-        conf += std::string(" --conf 'server max protocol = ") + m.max_protocol + "'";
+    for (const Member* group : {kMembers, kEncrypting}) {
+      size_t count = group == kMembers ? std::size(kMembers) : std::size(kEncrypting);
+      for (size_t i = 0; i < count; ++i) {
+        const Member& m = group[i];
+        started_ = started_ && Servers(std::string("member ") + kDc + " " + m.name + " --ip " +
+                                       m.ip + " --sid " + m.sid + MemberConf(m));
       }
-      started_ = started_ && Servers(std::string("member ") + kDc + " " + m.name + " --ip " +
-                                     m.ip + " --sid " + m.sid + conf);
     }
     ccache_ = StateDir() + "/alice.ccache";
     started_ = started_ && Servers(std::string("kinit ") + kDc + " alice " + ccache_);
@@ -195,6 +225,65 @@ TEST_F(DomainLogonTest, AgreesWithRpcclient) {
     EXPECT_NE(out.text.find("Domain Name: " + p.name + "\n"), std::string::npos) << out.text;
     EXPECT_NE(out.text.find("Domain Sid: " + p.sid + "\n"), std::string::npos) << out.text;
   }
+}
+
+TEST_F(DomainLogonTest, EncryptingMembersAnswerWithEveryCipher) {
+  for (const Member& m : kEncrypting) {
+    for (bool kerberos : {true, false}) {
+      SCOPED_TRACE(std::string(m.name) + " " + m.cipher + (kerberos ? " kerberos" : " ntlm"));
+      Probe p = kerberos ? Query(m.name, Kerberos()) : Query(m.ip, Ntlm());
+      EXPECT_EQ(p.status, 0) << p.text;
+      EXPECT_EQ(p.name, Upper(m.name));
+      EXPECT_EQ(p.sid, m.sid);
+      EXPECT_EQ(p.dialect, m.dialect);
+      EXPECT_TRUE(p.is_encrypted) << p.text;
+      // Encryption adds no round trip, but where only IPC$ asks for it, the
+      // CREATE and BIND sent with the TREE_CONNECT go again.
+      unsigned again = std::string(m.cipher) == "IPC$" ? 1 : 0;
+      EXPECT_EQ(p.round_trips, (kerberos ? 5u : 6u) + again);
+    }
+  }
+  // An anonymous session cannot encrypt; the server keeps refusing it.
+  Probe p = Query("member5", Nothing());
+  EXPECT_EQ(p.status, 5) << p.text;
+}
+
+/// Bytes of a capture of the query to `target` at `ip`, in the namespace.
+std::string Capture(const std::string& ip, const std::string& target, const std::string& env) {
+  std::string file = StateDir() + "/query.pcap", pid = StateDir() + "/tcpdump.pid";
+  remove(file.c_str());
+  Shell("ip netns exec " + Quote(std::string("kt-") + kDc) +
+        " setsid tcpdump -i lo --immediate-mode -U -s 0 -w " + Quote(file) + " host " + ip +
+        " and tcp port 445 </dev/null >/dev/null 2>&1 & echo $! >" + Quote(pid));
+  // Capturing once the file has its header.
+  for (int i = 0; i < 100 && Shell("test -s " + Quote(file)).exit_code != 0; ++i) usleep(20000);
+  usleep(200000);
+  Probe p = RunProbe(kDc, target, "", env);
+  EXPECT_EQ(p.status, 0) << p.text;
+  usleep(300000);
+  Shell("p=$(cat " + Quote(pid) + "); kill -INT $p; while kill -0 $p 2>/dev/null; do sleep 0.05; done");
+  return Shell("cat " + Quote(file)).text;
+}
+
+TEST_F(DomainLogonTest, EncryptedQueryShowsNothingOnTheWire) {
+  if (Shell("command -v tcpdump").exit_code != 0) GTEST_SKIP() << "needs tcpdump";
+  // The name in UTF-16LE and the SID's sub-authorities as they travel.
+  auto utf16 = [](const std::string& a) {
+    std::string out;
+    for (char c : a) out += std::string(1, c) + '\0';
+    return out;
+  };
+  const std::string sid_tail("\x15\0\0\0\x07\0\0\0\x08\0\0\0", 12);
+  std::string signed_only = Capture("127.0.0.2", "127.0.0.2", Ntlm());
+  ASSERT_NE(signed_only.find(utf16("MEMBER1")), std::string::npos)
+      << "the capture would show the name where only signing protects it";
+  EXPECT_NE(signed_only.find(sid_tail), std::string::npos);
+  // Kerberos: NTLM's CHALLENGE itself names the server, which for a member
+  // is also the name of its account domain.
+  std::string encrypted = Capture("127.0.0.6", "member5", Kerberos());
+  ASSERT_GT(encrypted.size(), 1000u);
+  EXPECT_EQ(encrypted.find(utf16("MEMBER5")), std::string::npos);
+  EXPECT_EQ(encrypted.find(sid_tail), std::string::npos);
 }
 
 /// A proxy in the namespace between the tool (127.0.0.9) and member1 that

@@ -5,7 +5,8 @@
 //                       [--record FILE] SERVER
 //
 // prints "status=<platform error> kind=<k> code=<c> ms=<elapsed>
-// mech=<logon> dialect=<d> signed=<0|1> trips=<frames sent>" and, on
+// mech=<logon> dialect=<d> signed=<0|1> trips=<frames sent> encrypted=<0|1>"
+// and, on
 // success, " name=<UTF-8> sid=<S-1-...>". Exit status 0 when it printed.
 //
 // --record writes the conversation for the replay tests (tests/data): every
@@ -199,10 +200,11 @@ int main(int argc, char** argv) {
                       ? RecordQuery(record, name, limits, &domain, &report)
                       : net::QueryAccountDomain(name.c_str(), limits, &domain, &report);
   uint64_t elapsed = net::MonotonicMs() - start;
-  printf("status=%u kind=%u code=0x%x ms=%" PRIu64 " mech=%s dialect=0x%x signed=%d trips=%u",
+  printf("status=%u kind=%u code=0x%x ms=%" PRIu64 " mech=%s dialect=0x%x signed=%d trips=%u"
+         " encrypted=%d",
          net::ToPlatformError(s), static_cast<unsigned>(s.kind), static_cast<unsigned>(s.code),
          elapsed, MechanismName(report.mechanism), report.dialect,
-         report.signed_session ? 1 : 0, report.round_trips);
+         report.signed_session ? 1 : 0, report.round_trips, report.encrypted_session ? 1 : 0);
   if (net::IsOk(s)) {
     std::string utf8 = Utf16ToUtf8(domain.name.data(), domain.name.size());
     printf(" name=%s sid=%s", utf8.c_str(), SidText(domain.sid).c_str());

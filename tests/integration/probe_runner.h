@@ -79,6 +79,7 @@ struct Probe {
   std::string mechanism;
   unsigned dialect = 0;
   bool is_signed = false;
+  bool is_encrypted = false;
   unsigned round_trips = 0;
 };
 
@@ -111,6 +112,7 @@ inline Probe RunProbe(const std::string& server_ns, const std::string& target,
   p.dialect = dialect;
   p.is_signed = is_signed == 1;
   p.round_trips = trips;
+  p.is_encrypted = out.text.find(" encrypted=1") != std::string::npos;
   size_t name = out.text.find(" name=");
   size_t sid = out.text.find(" sid=");
   if (name != std::string::npos && sid != std::string::npos && sid > name) {

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Records anew the conversations that the replay tests use (tests/data/*.txt)
+# against real Samba servers in namespaces, with kestrin_query_probe
+# --record: when what the tool sends changes, the recorded answers no longer
+# fit it (the 3.1.1 preauth hash covers our NEGOTIATE, and every signature
+# the key derived from it). Needs root and a build in build/.
+# Usage: scripts/record-conversations.sh [BUILD_DIR]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+probe=${1:-$root/build}/tests/integration/kestrin_query_probe
+servers="$root/scripts/test-servers.sh"
+data="$root/tests/data"
+state=${KESTRIN_SERVER_STATE:-/tmp/kestrin-servers}
+[ -x "$probe" ] || { echo "no $probe: build first" >&2; exit 1; }
+
+trap 'for s in rec rec302 recra2 recad; do bash "$servers" stop $s >/dev/null 2>&1 || true; done' EXIT
+
+# record NAMESPACE FILE CREDENTIALS TARGET HEADER: one query, its frames,
+# random bytes, tokens and key in FILE behind HEADER's comment lines.
+record() {
+  local ns=$1 file=$2 credentials=$3 target=$4 header=$5 raw
+  raw=$(mktemp)
+  # shellcheck disable=SC2086  # CREDENTIALS is a list of NAME=VALUE words
+  ip netns exec "kt-$ns" env $credentials "$probe" --record "$raw" "$target" |
+    sed "s|^|  $file: |"
+  { printf '%s\n' "$header" | sed 's/^/# /; s/ *$//'
+    printf '#\n# Format: src/net/test_conversation.h. Made by scripts/record-conversations.sh.\n'
+    grep -v '^#' "$raw"; } >"$data/$file"
+  rm -f "$raw"
+}
+
+bash "$servers" start rec --netbios SALES --sid S-1-5-21-100-200-300 >/dev/null
+bash "$servers" start rec302 --netbios SALES --sid S-1-5-21-100-200-300 \
+  --conf 'server max protocol = SMB3_02' >/dev/null
+bash "$servers" start recra2 --netbios SALES --sid S-1-5-21-100-200-300 \
+  --conf 'restrict anonymous = 2' --ready tcp >/dev/null
+none="KRB5CCNAME=FILE:/nonexistent NTLM_USER_FILE="
+record rec samba_sales_lsa.txt "$none" 127.0.0.1 "One account-domain query against Samba 4.17 (standalone, netbios name SALES,
+SID S-1-5-21-100-200-300) on 127.0.0.1:445, dialect 3.1.1, with no credentials
+around: the anonymous logon. Frames: NEGOTIATE; SESSION_SETUP (MORE_PROCESSING);
+SESSION_SETUP; TREE_CONNECT + CREATE + IOCTL(BIND) as one compound; IOCTL
+(LsarOpenPolicy2); IOCTL(LsarQueryInformationPolicy, level 5)."
+record rec302 samba_sales_302.txt "$none" 127.0.0.1 "The same against a server whose highest dialect is 3.0.2
+(server max protocol = SMB3_02): the same six round trips."
+record recra2 samba_sales_denied.txt "$none" 127.0.0.1 "The same against a server with restrict anonymous = 2: the anonymous session
+is set up, then TREE_CONNECT IPC\$ is refused with STATUS_ACCESS_DENIED and the
+CREATE and IOCTL chained after it fail too."
+
+# The domain: members that refuse anonymous callers and require signing, at
+# each dialect ceiling, and members that require encryption.
+bash "$servers" dc recad >/dev/null
+member() {  # NAME IP SID [conf...]
+  local name=$1 ip=$2 sid=$3 conf=()
+  shift 3
+  for line in 'restrict anonymous = 2' 'server signing = mandatory' "$@"; do
+    conf+=(--conf "$line")
+  done
+  bash "$servers" member recad "$name" --ip "$ip" --sid "$sid" "${conf[@]}" >/dev/null
+}
+member member1 127.0.0.2 S-1-5-21-7-8-9
+member member2 127.0.0.3 S-1-5-21-7-8-10 'server max protocol = SMB2_10'
+member member3 127.0.0.4 S-1-5-21-7-8-11 'server max protocol = SMB3_02'
+member member5 127.0.0.6 S-1-5-21-7-8-13 'server smb encrypt = required'
+member member7 127.0.0.8 S-1-5-21-7-8-15 'server smb encrypt = required' \
+  'server smb3 encryption algorithms = AES-256-GCM'
+member member8 127.0.0.10 S-1-5-21-7-8-16 'server smb encrypt = required' \
+  'server smb3 encryption algorithms = AES-256-CCM'
+member member9 127.0.0.11 S-1-5-21-7-8-17 'server smb encrypt = required' \
+  'server max protocol = SMB3_02'
+member member10 127.0.0.12 S-1-5-21-7-8-18 '[IPC$]' 'smb encrypt = required'
+bash "$servers" kinit recad alice "$state/recad/record.ccache" >/dev/null
+krb="KRB5_CONFIG=$state/recad/krb5.conf KRB5CCNAME=FILE:$state/recad/record.ccache NTLM_USER_FILE="
+ntlm="KRB5_CONFIG=$state/recad/krb5.conf KRB5CCNAME=FILE:/nonexistent NTLM_USER_FILE=$state/recad/users/alice.ntlm"
+domain="MEMBERn is a Samba 4.17 member of the AD domain SALES.TEST that refuses anonymous
+callers and requires signing; the throwaway test domain of scripts/test-servers.sh,
+whose key opens only this recorded session."
+
+record recad krb5_member1_311.txt "$krb" member1 "One query with a Kerberos ticket of SALES\\alice to MEMBER1 by its name:
+dialect 3.1.1, AES-GMAC signing, five round trips.
+$domain"
+record recad ntlm_member1_311.txt "$ntlm" 127.0.0.2 "One query as SALES\\alice through NTLM (NTLM_USER_FILE) to MEMBER1 by its
+address: dialect 3.1.1, AES-GMAC signing, six round trips.
+$domain"
+record recad ntlm_member3_302.txt "$ntlm" 127.0.0.4 "One query through NTLM to MEMBER3 (server max protocol = SMB3_02): dialect
+3.0.2, AES-CMAC signing, VALIDATE_NEGOTIATE_INFO sent with LsarOpenPolicy2.
+$domain"
+record recad ntlm_member2_210.txt "$ntlm" 127.0.0.3 "One query through NTLM to MEMBER2 (server max protocol = SMB2_10): dialect 2.1,
+HMAC-SHA256 signing.
+$domain"
+record recad krb5_member5_311_aes128gcm.txt "$krb" member5 "One query with Kerberos to MEMBER5 (server smb encrypt = required): 3.1.1,
+everything after the logon in AES-128-GCM.
+$domain"
+record recad krb5_member7_311_aes256gcm.txt "$krb" member7 "One query with Kerberos to MEMBER7 (encryption required, AES-256-GCM only):
+3.1.1, its keys from the whole 32-byte Kerberos session key.
+$domain"
+record recad ntlm_member8_311_aes256ccm.txt "$ntlm" 127.0.0.10 "One query through NTLM to MEMBER8 (encryption required, AES-256-CCM only):
+3.1.1, its keys from the 16-byte NTLM session key.
+$domain"
+record recad ntlm_member9_302_aes128ccm.txt "$ntlm" 127.0.0.11 "One query through NTLM to MEMBER9 (encryption required, server max protocol =
+SMB3_02): AES-128-CCM, validation in an encrypted frame.
+$domain"
+record recad krb5_member10_311_ipc_encrypted.txt "$krb" member10 "One query with Kerberos to MEMBER10, whose IPC\$ alone requires encryption: the
+TREE_CONNECT answer says so after the CREATE and BIND sent with it were
+refused; they go again, encrypted (AES-128-GCM): six round trips.
+$domain"
