@@ -2,8 +2,9 @@
 # Cross-builds kestrin for Windows and checks the result:
 #   - both MinGW-w64 builds (x86_64 and i686) through the CMake presets;
 #   - the i686 executable's PE header (console subsystem, version 5.0), its
-#     imports (system DLLs only, nothing newer than Windows 5.0) and its
-#     manifest (asInvoker, uiAccess false);
+#     imports (system DLLs only, nothing newer than Windows 5.0), its
+#     manifest (asInvoker, uiAccess false) and its version resource;
+#   - the zips of both builds (cpack -G ZIP);
 #   - the x86_64 unit and driver tests under Wine.
 # Exits non-zero if any check fails. The end-to-end tests of the 64-bit tool
 # under Wine are tests/e2e/e2e_test.sh --wine build-win64/kestrin.exe.
@@ -13,6 +14,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WINE=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver
 TEST_PREFIX=$ROOT/build-win64/wine
+VERSION=$(sed -n 's/^project(kestrin VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 export WINEDEBUG=-all
 # A console program needs neither the .NET nor the HTML runtime: don't let a
 # new prefix try to install them.
@@ -83,6 +85,38 @@ check_manifest_i686() {
     fail "i686: manifest lacks asInvoker / uiAccess=\"false\""
 }
 
+# The version resource: the version of project() in CMakeLists.txt, as
+# numbers and as text, the product's name and a description.
+check_version_i686() {
+  local exe=$ROOT/build-win32/kestrin.exe resources
+  resources=$(i686-w64-mingw32-windres -J coff -O rc -i "$exe" 2>/dev/null)
+  local numbers="${VERSION//./, }, 0"
+  grep -qx " FILEVERSION $numbers" <<<"$resources" &&
+    grep -qx " PRODUCTVERSION $numbers" <<<"$resources" &&
+    grep -qF "VALUE \"ProductVersion\", \"$VERSION\"" <<<"$resources" &&
+    grep -qF 'VALUE "ProductName", "kestrin"' <<<"$resources" &&
+    grep -q 'VALUE "FileDescription", ".' <<<"$resources" &&
+    pass "i686: version resource $VERSION with product name and description" ||
+    fail "i686: version resource lacks $VERSION, the product name or a description"
+}
+
+# The zip that `cpack -G ZIP` makes from build folder $1: one folder with the
+# program, the README and the licenses.
+check_zip() {
+  local dir=$ROOT/$1 out listing file missing=
+  out=$(mktemp -d)
+  (cd "$dir" && cpack -G ZIP -B "$out" >/dev/null) || { fail "$1: cpack -G ZIP"; rm -rf "$out"; return; }
+  listing=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
+    "$out"/kestrin-"$VERSION"-win*.zip 2>&1)
+  for file in kestrin.exe README.md LICENSE THIRD-PARTY.md licenses/LGPL-2.1.txt licenses/libgcrypt.txt \
+              licenses/libgpg-error.txt licenses/mingw-w64.txt licenses/gcc.txt; do
+    grep -qx "kestrin-$VERSION-win[0-9]*/$file" <<<"$listing" || missing+=" $file"
+  done
+  [ -z "$missing" ] && pass "$1: the zip holds kestrin.exe, README.md, LICENSE, THIRD-PARTY.md, licenses/" ||
+    fail "$1: the zip lacks$missing"
+  rm -rf "$out"
+}
+
 # Wine creates a prefix on first start; do it up front with a generous limit.
 init_prefix() {
   local prefix=$1
@@ -98,8 +132,8 @@ run_tests_x64() {
 }
 
 main() {
-  build windows-x86 && { check_pe_i686; check_manifest_i686; }
-  build windows-x64 && run_tests_x64
+  build windows-x86 && { check_pe_i686; check_manifest_i686; check_version_i686; check_zip build-win32; }
+  build windows-x64 && { check_zip build-win64; run_tests_x64; }
   if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"
     exit 1

@@ -32,6 +32,8 @@ windows() {  # the checks of both builds, then the 64-bit tool under Wine
 }
 
 stage "native build and tests" build_and_test default
+# The native build as a Debian package: built, installed with apt, run, removed.
+stage "Debian package" bash tests/package/package_test.sh build
 stage "sanitizer build and tests" build_and_test asan
 stage "fuzzing" bash scripts/fuzz.sh "${KESTRIN_FUZZ_SECONDS:-60}"
 stage "windows build and tests" windows

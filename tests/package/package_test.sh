@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The Debian package: makes it from a native build (cpack -G DEB), inspects
+# it (dpkg-deb -c and -I: the files, the section, and a dependency for every
+# shared library the program is linked against), installs it with apt, runs
+# /usr/bin/kestrin against a test server in a network namespace, and removes
+# it again, leaving the machine's packages and /etc/nsswitch.conf as they
+# were.
+# Usage: package_test.sh BUILD-DIR
+# Installing needs root, apt and smbd, and skips itself without them, or
+# when a kestrin package is installed already (that one is left alone).
+# apt waits for the package lock that another apt may hold. KESTRIN_TEST_SERVER
+# names the test server (default "package"), so that runs side by side do
+# not meet.
+set -uo pipefail
+build=$(realpath "$1")
+root=$(cd "$(dirname "$0")/../.." && pwd)
+servers=$root/scripts/test-servers.sh
+server=${KESTRIN_TEST_SERVER:-package}
+apt=(apt-get -o DPkg::Lock::Timeout=600 -y -q)
+
+. "$root/tests/product_checks.sh"
+finish() {
+  echo "package: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+
+work=$(mktemp -d)
+chmod 755 "$work"  # apt reads the package as its own user
+cleanup() {
+  if [ -n "${installed:-}" ]; then "${apt[@]}" remove kestrin >/dev/null 2>&1; fi
+  if [ -n "${started:-}" ]; then bash "$servers" stop "$server" >/dev/null 2>&1; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# --- the package and what it holds
+log=$(cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" 2>&1)
+debs=("$work"/kestrin_*.deb)
+[ -f "${debs[0]}" ] && [ ${#debs[@]} -eq 1 ]
+verdict "cpack -G DEB makes one kestrin_*.deb" $? "$log"
+[ -f "${debs[0]}" ] || finish
+deb=${debs[0]}
+
+contents=$(dpkg-deb -c "$deb" | awk '{ print $1, $2, $NF }')
+for want in '-rwxr-xr-x root/root ./usr/bin/kestrin' \
+            '-rw-r--r-- root/root ./usr/share/man/man1/kestrin.1.gz' \
+            '-rw-r--r-- root/root ./usr/share/doc/kestrin/copyright'; do
+  grep -qxF -- "$want" <<<"$contents"
+  verdict "holds ${want##* }" $? "$contents"
+done
+stray=$(awk '$3 !~ /^\.\/usr\// || $3 ~ /^\.\/usr\/share\/man\/.*\.[1-9]$/' <<<"$contents")
+[ -z "$stray" ]
+verdict "everything below /usr, no manual page left uncompressed" $? "$stray"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+version=$(sed -n 's/^project(kestrin VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+[ "$(field Package)" = kestrin ] && [ "$(field Version)" = "$version" ] && [ "$(field Section)" = net ]
+verdict "Package kestrin, Version $version, Section net" $? "$(dpkg-deb -I "$deb")"
+# Every shared library the program needs, by the package that holds it.
+depends=$(field Depends)
+while read -r path; do
+  owner=
+  for candidate in "$path" "/usr$path" "${path#/usr}"; do
+    owner=$(dpkg -S "$candidate" 2>/dev/null | sed -n '1s/[:,].*//p') && [ -n "$owner" ] && break
+  done
+  [[ -n $owner && ", $depends," =~ ,\ "$owner"[\ ,] ]]
+  verdict "Depends names ${owner:-the package of $path} (for ${path##*/})" $? "Depends: $depends"
+done < <(ldd "$build/kestrin" | awk '$2 == "=>" && $3 ~ /^\// { print $3 }' |
+         grep -F -f <(readelf -d "$build/kestrin" | sed -n 's/.*Shared library: \[\(.*\)\]/\/\1/p'))
+
+# --- installed with apt, run, removed
+if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null || ! command -v smbd >/dev/null; then
+  echo "skipped: installing the package (needs root, apt-get and smbd)"
+  finish
+fi
+if dpkg-query -W -f='${Status}' kestrin 2>/dev/null | grep -q ' installed$'; then
+  echo "skipped: installing the package (a kestrin package is installed already)"
+  finish
+fi
+cp /etc/nsswitch.conf "$work/nsswitch.conf"
+log=$("${apt[@]}" install --no-install-recommends "$deb" 2>&1)
+verdict "apt-get install $(basename "$deb")" $? "$log"
+installed=1
+verify=$(dpkg -V kestrin 2>&1)
+[ -z "$verify" ] && [ -x /usr/bin/kestrin ] && [ -f /usr/share/man/man1/kestrin.1.gz ]
+verdict "installed files in place, matching their checksums" $? "$verify"
+
+ask_test_server /usr/bin/kestrin
+
+log=$("${apt[@]}" remove kestrin 2>&1)
+verdict "apt-get remove kestrin" $? "$log"
+installed=
+! dpkg-query -W -f='${Status}' kestrin 2>/dev/null | grep -q ' installed$' && [ ! -e /usr/bin/kestrin ]
+verdict "removed: no package, no /usr/bin/kestrin" $?
+if cmp -s /etc/nsswitch.conf "$work/nsswitch.conf"; then
+  verdict "/etc/nsswitch.conf as it was" 0
+else
+  cp "$work/nsswitch.conf" /etc/nsswitch.conf
+  verdict "/etc/nsswitch.conf as it was (apt changed it; put back)" 1
+fi
+finish
