@@ -103,8 +103,8 @@ check_manifest_i686() {
 }
 
 # Whether this machine runs the 32-bit Wine loader, an i386 ELF program;
-# prints why not. Without it, wine64 "runs" a 32-bit program by printing
-# nothing and exiting 0.
+# prints why not. Without it, wine64 does not run a 32-bit program, and may
+# print nothing and exit 0 all the same.
 why_no_32bit() {
   local loader=/usr/lib/wine/wine out
   if [ ! -e "$loader" ]; then
