@@ -5,4 +5,4 @@ include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # Tests run in a Wine prefix of the build's own, made on first use.
 set(CMAKE_CROSSCOMPILING_EMULATOR
-  /usr/bin/env;WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wine;/usr/lib/wine/wine64)
+  /usr/bin/env;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;WINEPREFIX=${CMAKE_BINARY_DIR}/wine;/usr/lib/wine/wine64)

@@ -2,13 +2,32 @@
 # End-to-end: the built program against real Samba servers, each in a
 # network namespace of its own (scripts/test-servers.sh). Needs root.
 # Usage: e2e_test.sh path/to/kestrin
-#        e2e_test.sh --wine path/to/kestrin.exe   (the 64-bit Windows build)
+#        e2e_test.sh --wine path/to/kestrin.exe   (a Windows build, 32- or 64-bit)
+# Under Wine the program runs in the Wine prefix of its build folder
+# (BUILD/wine), made on first use, with the loader that fits its PE header:
+# /usr/lib/wine/wine (wine32:i386) for 32-bit x86, wine64 for x86-64.
 set -uo pipefail
 wine=
-if [ "${1:-}" = "--wine" ]; then wine=/usr/lib/wine/wine64; shift; fi
+if [ "${1:-}" = "--wine" ]; then wine=yes; shift; fi
 kestrin=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 servers="$here/../../scripts/test-servers.sh"
+
+# The machine field of a PE file's header: 014c (x86), 8664 (x86-64).
+pe_machine() {
+  local header
+  header=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ') || return 1
+  od -An -tx2 -j$((header + 4)) -N2 "$1" | tr -d ' '
+}
+
+if [ -n "$wine" ]; then
+  case $(pe_machine "$kestrin") in
+    014c) wine=/usr/lib/wine/wine ;;
+    8664) wine=/usr/lib/wine/wine64 ;;
+    *) echo "not a 32- or 64-bit x86 Windows program: $kestrin"; exit 1 ;;
+  esac
+  [ -x "$wine" ] || { echo "FAILED: $wine is missing (wine32:i386 for 32-bit programs)"; exit 1; }
+fi
 
 if [ "$(id -u)" -ne 0 ] || ! command -v smbd >/dev/null; then
   echo "skipped: needs root and smbd"
@@ -37,7 +56,7 @@ run_in() {  # namespace [env NAME=VALUE...] args...: sets out and rc
   fi
   # Wine's sockets belong to its wineserver, so each run starts one inside
   # the namespace and waits for it to end. The Windows runtime writes CR LF.
-  local prefix=${kestrin%/*}/wine-e2e
+  local prefix=${kestrin%/*}/wine
   WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1
   WINEPREFIX=$prefix timeout 60 /usr/lib/wine/wineserver -w
   out=$(ip netns exec "$ns" env "${environment[@]}" WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
