@@ -28,7 +28,7 @@ Status ReceiveExact(Connection*, uint8_t*, size_t, uint32_t) {
 
 void CloseConnection(Connection*) {}
 
-Status OpenCallerLogon(const std::string&, Authenticator*) {
+Status OpenCallerLogon(const std::string&, Authenticator*, Trace*) {
   return SecurityFailure(kNoCredential);
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "net/status.h"
+#include "net/trace.h"
 
 namespace net {
 
@@ -69,8 +70,9 @@ Status OpenAnonymousLogon(Authenticator* out);
 /// A logon with the caller's own credentials, by the platform's conventions,
 /// to the SMB service of `host` (a DNS name or an address literal, as the
 /// connection uses it). kNoCredential when the platform has no mechanism for
-/// it at all. The first step tells whether a credential exists.
-Status OpenCallerLogon(const std::string& host, Authenticator* out);
+/// it at all. The first step tells whether a credential exists. Why a
+/// credential was or was not taken goes to `trace` (none of it secret).
+Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace = nullptr);
 
 }  // namespace net
 

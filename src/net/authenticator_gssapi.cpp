@@ -8,6 +8,7 @@
 #include <gssapi/gssapi_krb5.h>
 #include <krb5/krb5.h>
 #include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <new>
@@ -34,6 +35,7 @@ constexpr size_t kMaxServerToken = 0xFFFF;
 
 struct GssLogon {
   std::string host;
+  Trace* trace = nullptr;
   gss_name_t kerberos_target = GSS_C_NO_NAME;  // the principal cifs/host
   gss_name_t ntlm_target = GSS_C_NO_NAME;      // the service cifs@host
   gss_name_t target = GSS_C_NO_NAME;           // one of the two, for the logon
@@ -83,6 +85,31 @@ bool NoCredentialFits(OM_uint32 major, OM_uint32 minor) {
   }
 }
 
+/// Appends the library's words for `code` (a GSS `kind` status) to `text`.
+void AppendGssText(OM_uint32 code, int kind, char* text, size_t size, size_t* used) {
+  OM_uint32 context = 0, ignored = 0;
+  do {
+    gss_buffer_desc b = GSS_C_EMPTY_BUFFER;
+    if (GSS_ERROR(gss_display_status(&ignored, code, kind, GSS_C_NO_OID, &context, &b))) break;
+    int n = snprintf(text + *used, size - *used, "%s%.*s", *used > 0 ? "; " : "",
+                     static_cast<int>(b.length), static_cast<const char*>(b.value));
+    gss_release_buffer(&ignored, &b);
+    if (n < 0 || static_cast<size_t>(n) >= size - *used) return;
+    *used += static_cast<size_t>(n);
+  } while (context != 0);
+}
+
+/// The library's words for a failure, for the trace: names of principals
+/// and caches at most, nothing secret.
+void TraceGss(Trace* trace, const char* what, OM_uint32 major, OM_uint32 minor) {
+  if (!Tracing(trace)) return;
+  char text[320] = "";
+  size_t used = 0;
+  AppendGssText(major, GSS_C_GSS_CODE, text, sizeof text, &used);
+  if (minor != 0) AppendGssText(minor, GSS_C_MECH_CODE, text, sizeof text, &used);
+  TraceLine(trace, "%s: %s", what, text);
+}
+
 /// What a failed gss_init_sec_context means for the query.
 Status GssFailure(const GssLogon& logon, OM_uint32 major, OM_uint32 minor) {
   if (!logon.sent) {
@@ -114,6 +141,7 @@ bool AcquireFor(GssLogon* logon, gss_OID_set_desc mechs, OM_uint32* major, OM_ui
 Status KerberosFits(GssLogon* logon) {
   OM_uint32 major = 0, minor = 0;
   if (!AcquireFor(logon, {1, const_cast<gss_OID>(&kKerberos)}, &major, &minor)) {
+    TraceGss(logon->trace, "logon: Kerberos", major, minor);
     return GssFailure(*logon, major, minor);
   }
   gss_ctx_id_t probe = GSS_C_NO_CONTEXT;
@@ -125,7 +153,11 @@ Status KerberosFits(GssLogon* logon) {
   if (token.length > 0) WipeBytes(token.value, token.length);
   gss_release_buffer(&ignored, &token);
   if (probe != GSS_C_NO_CONTEXT) gss_delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
-  if (!GSS_ERROR(major)) return OkStatus();
+  if (!GSS_ERROR(major)) {
+    TraceLine(logon->trace, "logon: Kerberos has a ticket for %s", KerberosServiceName(logon->host).c_str());
+    return OkStatus();
+  }
+  TraceGss(logon->trace, "logon: Kerberos", major, minor);
   gss_release_cred(&ignored, &logon->credential);
   return GssFailure(*logon, major, minor);
 }
@@ -135,14 +167,22 @@ Status KerberosFits(GssLogon* logon) {
 /// does not go to DNS for it, that name cannot be turned elsewhere.
 bool NtlmFits(GssLogon* logon) {
   const char* ntlm_file = getenv("NTLM_USER_FILE");
-  if (ntlm_file == nullptr || ntlm_file[0] == '\0') return false;
+  if (ntlm_file == nullptr || ntlm_file[0] == '\0') {
+    TraceLine(logon->trace, "logon: NTLM_USER_FILE is not set");
+    return false;
+  }
   std::string service = "cifs@" + logon->host;
   gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
   OM_uint32 major = 0, minor = 0;
   if (GSS_ERROR(gss_import_name(&minor, &name, GSS_C_NT_HOSTBASED_SERVICE, &logon->ntlm_target))) {
     return false;
   }
-  return AcquireFor(logon, {1, const_cast<gss_OID>(&kNtlm)}, &major, &minor);
+  if (AcquireFor(logon, {1, const_cast<gss_OID>(&kNtlm)}, &major, &minor)) {
+    TraceLine(logon->trace, "logon: NTLM with the credentials of NTLM_USER_FILE");
+    return true;
+  }
+  TraceGss(logon->trace, "logon: NTLM", major, minor);
+  return false;
 }
 
 /// The credential to offer: Kerberos when it can serve the target, else NTLM
@@ -187,6 +227,7 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   OM_uint32 release_minor = 0;
   if (GSS_ERROR(major)) {
     gss_release_buffer(&release_minor, &output);  // an error token is not for the server
+    TraceGss(logon->trace, "logon: GSSAPI", major, minor);
     return GssFailure(*logon, major, minor);
   }
   if (output.length > 0) {
@@ -253,10 +294,11 @@ std::string KerberosServiceName(const std::string& host) {
   return name;
 }
 
-Status OpenCallerLogon(const std::string& host, Authenticator* out) {
+Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
   GssLogon* logon = new (std::nothrow) GssLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
   logon->host = host;
+  logon->trace = trace;
   std::string service = KerberosServiceName(host);
   gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
   OM_uint32 minor = 0;

@@ -46,6 +46,7 @@ struct SspiLogon {
   Status failure;  // once SSPI has failed, every later step repeats it
   bool done = false;
   bool done_with_token = false;  // the step that finished still had a token to send
+  Trace* trace = nullptr;
 };
 
 /// Loads secur32.dll from the system directory and takes its function
@@ -184,7 +185,10 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   // The first token is ours; every later one answers the server's.
   if (first ? in_size != 0 : in_size == 0) return Malformed();
   if (in_size > kMaxToken) return Malformed();
-  if (first && !logon->have_credential) return SecurityFailure(kNoCredential);
+  if (first && !logon->have_credential) {
+    TraceLine(logon->trace, "logon: SSPI has no credential of the logged-on user");
+    return SecurityFailure(kNoCredential);
+  }
   unsigned long size = 0;
   SECURITY_STATUS s = Initialize(logon, in, in_size, &size);
   // A step that leaves nothing to send and is not done would stall the
@@ -194,6 +198,8 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   }
   if (s < 0) {
     logon->failure = first ? FailureBeforeToken(s) : FailureAfterToken(s);
+    TraceLine(logon->trace, "logon: SSPI Negotiate failed with 0x%08lX%s",
+              static_cast<unsigned long>(s), first ? " before sending anything" : "");
     return logon->failure;
   }
   out->insert(out->end(), logon->token, logon->token + size);
@@ -266,11 +272,13 @@ bool SmbServiceName(const std::string& host, std::wstring* name) {
   return true;
 }
 
-Status OpenCallerLogon(const std::string& host, Authenticator* out) {
+Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
   SspiLogon* logon = new (std::nothrow) SspiLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
+  logon->trace = trace;
   Status s = Prepare(host, logon);
   if (!IsOk(s)) {
+    TraceLine(trace, "logon: no SSPI Negotiate package here");
     Close(logon);
     return s;
   }

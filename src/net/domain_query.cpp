@@ -231,8 +231,10 @@ Status QueryPolicy(Exchange* x, AccountDomain* out) {
 
 /// The whole exchange with `logon` (which it closes), keys wiped at the end.
 Status RunQuery(Transport* transport, Authenticator* logon, const std::u16string& tree_path,
-                uint32_t reply_ms, uint64_t deadline, AccountDomain* out, QueryReport* report) {
+                uint32_t reply_ms, uint64_t deadline, AccountDomain* out, QueryReport* report,
+                Trace* trace = nullptr) {
   Exchange x;
+  x.connection.trace = trace;
   x.connection.transport = transport;
   x.connection.reply_ms = reply_ms;
   x.connection.deadline = deadline;
@@ -286,8 +288,8 @@ Status ReceiveOnSocket(void* context, uint8_t* data, size_t size, uint32_t timeo
 
 /// The logon to use: the caller's own, or anonymous when the platform has
 /// no mechanism at all.
-Status OpenLogon(const std::string& host, Authenticator* logon) {
-  Status s = OpenCallerLogon(host, logon);
+Status OpenLogon(const std::string& host, Authenticator* logon, Trace* trace) {
+  Status s = OpenCallerLogon(host, logon, trace);
   if (IsSecurity(s, kNoCredential)) {
     CloseLogon(logon);
     s = OpenAnonymousLogon(logon);
@@ -298,7 +300,7 @@ Status OpenLogon(const std::string& host, Authenticator* logon) {
 }  // namespace
 
 Status RunDomainQuery(Transport* transport, Authenticator* logon, const QueryLimits& limits,
-                      AccountDomain* out, QueryReport* report) {
+                      AccountDomain* out, QueryReport* report, Trace* trace) {
   Authenticator anonymous;
   if (logon == nullptr) {
     Status s = OpenAnonymousLogon(&anonymous);
@@ -306,28 +308,47 @@ Status RunDomainQuery(Transport* transport, Authenticator* logon, const QueryLim
     logon = &anonymous;
   }
   return RunQuery(transport, logon, u"\\\\127.0.0.1\\IPC$", limits.reply_ms,
-                  MonotonicMs() + limits.total_ms, out, report);
+                  MonotonicMs() + limits.total_ms, out, report, trace);
 }
 
-Status QueryAccountDomain(const char16_t* server, const QueryLimits& limits, AccountDomain* out,
-                          QueryReport* report) {
+namespace {
+
+/// The query proper, with what it does noted in `trace`.
+Status QueryTraced(const char16_t* server, const QueryLimits& limits, AccountDomain* out,
+                   QueryReport* report, Trace* trace) {
   uint64_t deadline = MonotonicMs() + limits.total_ms;
   std::string host;
   if (server == nullptr || !ServerHost(server, &host)) return TransportFailure(kResolveFailed);
   std::u16string tree_path = TreePath(server, host);
   if (tree_path.size() > kMaxServerUnits + 7) return TransportFailure(kResolveFailed);
+  TraceLine(trace, "host %s", host.c_str());
 
   Connection connection;
+  uint64_t start = MonotonicMs();
   Status s = ConnectTcp(host, 445, limits.connect_ms, deadline, &connection);
+  TraceLine(trace, "connect %s port 445: %s %u ms", host.c_str(), IsOk(s) ? "ok" : StatusReason(s),
+            static_cast<unsigned>(MonotonicMs() - start));
   Authenticator logon;
-  if (IsOk(s)) s = OpenLogon(host, &logon);
+  if (IsOk(s)) s = OpenLogon(host, &logon, trace);
   if (IsOk(s)) {
     SocketLink link{&connection, limits.reply_ms, deadline};
     Transport transport{&link, SendOnSocket, ReceiveOnSocket};
-    s = RunQuery(&transport, &logon, tree_path, limits.reply_ms, deadline, out, report);
+    s = RunQuery(&transport, &logon, tree_path, limits.reply_ms, deadline, out, report, trace);
   }
   CloseLogon(&logon);
   CloseConnection(&connection);
+  return s;
+}
+
+}  // namespace
+
+Status QueryAccountDomain(const char16_t* server, const QueryLimits& limits, AccountDomain* out,
+                          QueryReport* report) {
+  Trace trace;
+  OpenTrace(&trace);
+  Status s = QueryTraced(server, limits, out, report, &trace);
+  TraceLine(&trace, "status %u: %s", static_cast<unsigned>(ToPlatformError(s)), StatusReason(s));
+  CloseTrace(&trace);
   return s;
 }
 

@@ -12,6 +12,7 @@
 #include "net/authenticator.h"
 #include "net/smb2_connection.h"
 #include "net/status.h"
+#include "net/trace.h"
 
 namespace net {
 
@@ -51,9 +52,9 @@ Status QueryAccountDomain(const char16_t* server, const QueryLimits& limits, Acc
                           QueryReport* report = nullptr);
 
 /// The query proper over an established connection, logged on with `logon`
-/// (anonymously when null), which it closes.
+/// (anonymously when null), which it closes; its steps noted in `trace`.
 Status RunDomainQuery(Transport* transport, Authenticator* logon, const QueryLimits& limits,
-                      AccountDomain* out, QueryReport* report = nullptr);
+                      AccountDomain* out, QueryReport* report = nullptr, Trace* trace = nullptr);
 
 }  // namespace net
 

@@ -96,26 +96,21 @@ bool IsInterim(const Smb2Header& h) {
   return h.status == kStatusPending && (h.flags & kSmb2FlagAsync) != 0;
 }
 
-}  // namespace
-
-bool NextIds(Smb2Connection* c, bool related, Smb2Ids* ids) {
-  *ids = Smb2Ids();
-  ids->credit_charge = c->charge;
-  ids->session_id = c->session_id;
-  ids->tree_id = c->tree_id;
-  ids->related = related;
-  return TakeMessageIds(&c->credits, 1, &ids->message_id);
+/// Notes an answer to `command` (or its absence, `s` failed) in the trace.
+void TraceAnswer(Smb2Connection* c, uint16_t command, const Status& s, const Smb2Header* h) {
+  if (!Tracing(c->trace)) return;
+  unsigned ms = static_cast<unsigned>(MonotonicMs() - c->sent_ms);
+  char buffer[16];
+  if (!IsOk(s)) {
+    TraceLine(c->trace, "%s no answer %u ms: %s", Smb2CommandName(command), ms, StatusReason(s));
+  } else {
+    TraceLine(c->trace, "%s %s%s %u ms", Smb2CommandName(command),
+              NtStatusName(h->status, buffer), IsInterim(*h) ? " (interim)" : "", ms);
+  }
 }
 
-Status SendFrame(Smb2Connection* c, Smb2Frame* f) {
-  if (!FinishFrame(f)) return Malformed();
-  if (c->encrypt) return SendEncrypted(c, *f);
-  if (c->signing && !SignFrame(c->signing_key, f)) return SecurityFailure(kCryptoUnavailable);
-  ++c->frames_sent;
-  return c->transport->send(c->transport->context, f->bytes.data(), f->bytes.size());
-}
-
-Status ReceiveResponse(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Message* m) {
+/// The final answer to `id` (see ReceiveResponse).
+Status ReceiveFinal(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Message* m) {
   uint64_t until = ReplyDeadline(c->deadline, c->reply_ms);
   for (int interim = 0;;) {
     if (c->frame_pos >= c->frame.size()) {
@@ -137,10 +132,38 @@ Status ReceiveResponse(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Mes
       return Malformed();  // STATUS_PENDING must come in the async form
     }
     GrantCredits(&c->credits, h.credits);
+    TraceAnswer(c, command, OkStatus(), &h);
     if (!IsOk(DecodeErrorResponse(*m))) return Malformed();
     if (++interim > kMaxInterim) return Malformed();
     until = ReplyDeadline(c->deadline, c->reply_ms);  // the server has taken the request on
   }
+}
+
+}  // namespace
+
+bool NextIds(Smb2Connection* c, bool related, Smb2Ids* ids) {
+  *ids = Smb2Ids();
+  ids->credit_charge = c->charge;
+  ids->session_id = c->session_id;
+  ids->tree_id = c->tree_id;
+  ids->related = related;
+  return TakeMessageIds(&c->credits, 1, &ids->message_id);
+}
+
+Status SendFrame(Smb2Connection* c, Smb2Frame* f) {
+  if (!FinishFrame(f)) return Malformed();
+  if (Tracing(c->trace)) c->sent_ms = MonotonicMs();
+  if (c->encrypt) return SendEncrypted(c, *f);
+  if (c->signing && !SignFrame(c->signing_key, f)) return SecurityFailure(kCryptoUnavailable);
+  ++c->frames_sent;
+  return c->transport->send(c->transport->context, f->bytes.data(), f->bytes.size());
+}
+
+
+Status ReceiveResponse(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Message* m) {
+  Status s = ReceiveFinal(c, id, command, m);
+  TraceAnswer(c, command, s, &m->header);
+  return s;
 }
 
 Status SendOne(Smb2Connection* c, Smb2Frame* f, const Smb2Ids& ids, uint16_t command,

@@ -16,6 +16,33 @@ constexpr uint32_t kStatusNotSupported = 0xC00000BB;
 constexpr uint32_t kStatusInvalidDeviceRequest = 0xC0000010;
 constexpr uint32_t kStatusFileClosed = 0xC0000128;
 
+const char* CipherName(AeadCipher c) {
+  switch (c) {
+    case AeadCipher::kAes128Ccm: return "AES-128-CCM";
+    case AeadCipher::kAes128Gcm: return "AES-128-GCM";
+    case AeadCipher::kAes256Ccm: return "AES-256-CCM";
+    default: return "AES-256-GCM";
+  }
+}
+
+void TraceNegotiated(Trace* trace, const Smb2NegotiateResult& n) {
+  char dialect[16];
+  TraceLine(trace, "dialect %s, signing %s, encryption %s%s",
+            DialectName(n.dialect, dialect),
+            (n.security_mode & kSmb2SigningRequired) != 0 ? "required" : "enabled",
+            n.can_encrypt ? "possible with " : "not possible",
+            n.can_encrypt ? CipherName(n.cipher) : "");
+}
+
+const char* MechanismName(LogonMechanism m) {
+  switch (m) {
+    case LogonMechanism::kAnonymous: return "anonymous";
+    case LogonMechanism::kKerberos: return "Kerberos";
+    case LogonMechanism::kNtlm: return "NTLM";
+    default: return "the caller's credentials";
+  }
+}
+
 /// Overwrites a token we held (an NTLM AUTHENTICATE can be attacked
 /// offline) and empties it.
 void WipeToken(std::vector<uint8_t>* token) {
@@ -49,6 +76,8 @@ Status StartLogon(const Smb2Connection& c, Authenticator* logon, Smb2Session* s)
   // A mechanism that is done before it said anything has nothing to offer.
   if (done || s->first_token.empty()) return SecurityFailure(kLogonFailed);
   s->authenticated = s->mechanism != LogonMechanism::kAnonymous;
+  TraceLine(c.trace, "logon: %s", s->authenticated ? "with the caller's credentials"
+                                                   : "anonymous, as no credential fits");
   return OkStatus();
 }
 
@@ -86,6 +115,7 @@ Status Negotiate(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
   st = DecodeNegotiateResponse(m, &s->negotiated);
   if (!IsOk(st)) return st;
   c->charge = s->negotiated.dialect == kSmb2Dialect202 ? 0 : 1;
+  TraceNegotiated(c->trace, s->negotiated);
   st = HashForPreauth(s, f.bytes.data() + kSmb2FramePrefix, f.bytes.size() - kSmb2FramePrefix);
   if (IsOk(st)) st = HashForPreauth(s, m.data, m.size);
   return st;
@@ -198,7 +228,13 @@ Status LogOnLegs(Smb2Connection* c, Authenticator* logon, Smb2Session* s,
     if (!done) return SecurityFailure(kMutualAuthFailed);
     c->session_id = session_id;
     s->mechanism = logon->mechanism(logon->state);  // known now, if at all
-    return FinishLogon(c, logon, *s, m, flags);
+    Status done_status = FinishLogon(c, logon, *s, m, flags);
+    if (IsOk(done_status)) {
+      TraceLine(c->trace, "session: %s, %s, %s", MechanismName(s->mechanism),
+                c->signing ? "signed" : "unsigned",
+                c->encrypt ? CipherName(s->negotiated.cipher) : "not encrypted");
+    }
+    return done_status;
   }
   return Malformed();
 }

@@ -11,7 +11,10 @@
 
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "net/smb2_encryption.h"
+#include "net/smb2_signing.h"
 #include "probe_runner.h"
 
 namespace {
@@ -284,6 +287,126 @@ TEST_F(DomainLogonTest, EncryptedQueryShowsNothingOnTheWire) {
   ASSERT_GT(encrypted.size(), 1000u);
   EXPECT_EQ(encrypted.find(utf16("MEMBER5")), std::string::npos);
   EXPECT_EQ(encrypted.find(sid_tail), std::string::npos);
+}
+
+/// Reads a big-endian number of `n` bytes at `*at` of `b`, moving on; 0
+/// and `*ok` false when the bytes are not there.
+uint32_t TakeBE(const std::string& b, size_t* at, size_t n, bool* ok) {
+  uint32_t v = 0;
+  if (*at > b.size() || n > b.size() - *at) *ok = false;
+  for (size_t i = 0; *ok && i < n; ++i) v = v << 8 | static_cast<uint8_t>(b[(*at)++]);
+  return v;
+}
+
+/// Skips a counted string (4-byte length) of `b`.
+void SkipData(const std::string& b, size_t* at, bool* ok) {
+  size_t n = TakeBE(b, at, 4, ok);
+  if (*ok && n > b.size() - *at) *ok = false;
+  if (*ok) *at += n;
+}
+
+/// The session keys of every ticket in a version 4 ticket cache file.
+std::vector<std::string> TicketSessionKeys(const std::string& file) {
+  std::string b = ReadText(file);
+  std::vector<std::string> keys;
+  bool ok = true;
+  size_t at = 2;
+  size_t tags = TakeBE(b, &at, 2, &ok);
+  at += tags;
+  auto principal = [&]() {
+    at += 4;  // name type
+    size_t count = TakeBE(b, &at, 4, &ok);
+    for (size_t i = 0; ok && i <= count; ++i) SkipData(b, &at, &ok);  // realm, components
+  };
+  principal();  // the default principal
+  while (ok && at < b.size()) {
+    principal();
+    principal();
+    at += 2;  // enctype
+    size_t n = TakeBE(b, &at, 4, &ok);
+    if (ok && n > 0 && n <= b.size() - at) keys.push_back(b.substr(at, n));
+    at += n;
+    at += 16 + 1 + 4;  // times, is_skey, flags
+    for (int list = 0; list < 2 && ok; ++list) {  // addresses, authorization data
+      size_t count = TakeBE(b, &at, 4, &ok);
+      for (size_t i = 0; ok && i < count; ++i) {
+        at += 2;
+        SkipData(b, &at, &ok);
+      }
+    }
+    SkipData(b, &at, &ok);  // ticket
+    SkipData(b, &at, &ok);  // second ticket
+  }
+  return keys;
+}
+
+/// Whether `trace` holds `secret` raw or as hex of either case.
+bool Holds(const std::string& trace, const std::string& secret) {
+  std::string upper, lower;
+  for (unsigned char c : secret) {
+    char two[3];
+    snprintf(two, sizeof two, "%02X", c);
+    upper += two;
+    snprintf(two, sizeof two, "%02x", c);
+    lower += two;
+  }
+  return secret.empty() || trace.find(secret) != std::string::npos ||
+         trace.find(upper) != std::string::npos || trace.find(lower) != std::string::npos;
+}
+
+/// A recorded query's session key ("k" line of --record), raw.
+std::string RecordedKey(const std::string& record) {
+  std::string text = ReadText(record), key;
+  size_t k = text.find("\nk ");
+  for (size_t i = k + 3; k != std::string::npos && i + 1 < text.size() && text[i] != '\n'; i += 2) {
+    key += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+  }
+  return key;
+}
+
+// Whatever the logon, the trace holds no secret: not the password, not the
+// ticket's session key, not the session's key nor a key derived from it.
+TEST_F(DomainLogonTest, TraceHoldsNoSecret) {
+  std::string dir = StateDir();
+  struct Case {
+    const char* target;
+    bool kerberos;
+    uint16_t dialect;
+    bool encrypted;
+  };
+  for (const Case& c : {Case{"member3", true, 0x0302, false}, Case{"127.0.0.4", false, 0x0302, false},
+                        Case{"127.0.0.11", false, 0x0302, true}}) {
+    SCOPED_TRACE(c.target);
+    std::string trace_file = TraceFile("secret"), record = dir + "/secret.record";
+    Probe p = RunProbe(std::string(kDc), c.target, "--record " + Quote(record),
+                       "KESTRIN_TRACE=" + Quote(trace_file) + " " + (c.kerberos ? Kerberos() : Ntlm()));
+    ASSERT_EQ(p.status, 0) << p.text;
+    std::string trace = ReadText(trace_file);
+    ASSERT_NE(trace.find("kestrin: session: "), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("Pw-Alice.123"), std::string::npos);
+    std::string key = RecordedKey(record);
+    ASSERT_GE(key.size(), 16u);
+    EXPECT_FALSE(Holds(trace, key));
+    net::Smb2SigningKey signing;
+    ASSERT_TRUE(net::DeriveSigningKey(c.dialect, net::SigningAlgorithm::kAesCmac,
+                                      reinterpret_cast<const uint8_t*>(key.data()), key.size(),
+                                      net::PreauthHash(), &signing));
+    EXPECT_FALSE(Holds(trace, std::string(reinterpret_cast<char*>(signing.key), 16)));
+    net::Smb2CipherKeys cipher;
+    ASSERT_TRUE(net::DeriveCipherKeys(c.dialect, net::AeadCipher::kAes128Ccm,
+                                      reinterpret_cast<const uint8_t*>(key.data()), key.size(),
+                                      net::PreauthHash(), &cipher));
+    EXPECT_FALSE(Holds(trace, std::string(reinterpret_cast<char*>(cipher.encryption), 16)));
+    EXPECT_FALSE(Holds(trace, std::string(reinterpret_cast<char*>(cipher.decryption), 16)));
+    if (c.kerberos) {
+      std::vector<std::string> tickets = TicketSessionKeys(ccache_);
+      EXPECT_GE(tickets.size(), 2u) << "the TGT and the ticket for the member";
+      for (const std::string& k : tickets) EXPECT_FALSE(Holds(trace, k));
+    }
+    for (char ch : trace) EXPECT_TRUE(ch == '\n' || (ch >= 0x20 && ch < 0x7F)) << "text only";
+    remove(trace_file.c_str());
+    remove(record.c_str());
+  }
 }
 
 /// A proxy in the namespace between the tool (127.0.0.9) and member1 that

@@ -58,6 +58,27 @@ TEST_F(StandaloneServerTest, AgreesWithRpcclient) {
   EXPECT_EQ(p.sid, sid);
 }
 
+// The trace of a query that succeeds names every step, and the status.
+TEST_F(StandaloneServerTest, TraceOfASuccess) {
+  Probe p;
+  std::string trace = TracedProbe(kServer, "127.0.0.1", "KRB5CCNAME=FILE:/nonexistent", &p);
+  EXPECT_EQ(p.status, 0) << p.text;
+  for (const char* line : {"kestrin: host 127.0.0.1\n", "kestrin: connect 127.0.0.1 port 445: ok",
+                           "kestrin: logon: NTLM_USER_FILE is not set\n",
+                           "kestrin: logon: anonymous, as no credential fits\n",
+                           "kestrin: NEGOTIATE STATUS_SUCCESS", "kestrin: dialect 3.1.1, signing",
+                           "kestrin: SESSION_SETUP STATUS_MORE_PROCESSING_REQUIRED",
+                           "kestrin: session: anonymous, unsigned, not encrypted\n",
+                           "kestrin: TREE_CONNECT STATUS_SUCCESS", "kestrin: CREATE STATUS_SUCCESS",
+                           "kestrin: IOCTL STATUS_SUCCESS", "kestrin: status 0: success\n"}) {
+    EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
+  }
+  // A trace that cannot be written changes nothing.
+  p = RunProbe(kServer, "127.0.0.1", "", "KESTRIN_TRACE=/nonexistent-directory/trace");
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_EQ(p.name, "KISALES");
+}
+
 TEST_F(StandaloneServerTest, NameThatDoesNotResolve) {
   Probe p = RunProbe(kServer, "nosuchhost.invalid");
   EXPECT_EQ(p.status, 53) << p.text;
@@ -104,6 +125,17 @@ TEST(RefusingServerTest, AnonymousRefusedIsAccessDenied) {
   Probe p = RunProbe("ki-ra2", "127.0.0.1");
   Servers("stop ki-ra2");
   EXPECT_EQ(p.status, 5) << p.text;
+}
+
+TEST(RefusingServerTest, TraceOfAnAccessDenied) {
+  SKIP_UNLESS_POSSIBLE();
+  ASSERT_TRUE(Servers("start ki-ra2t --conf 'restrict anonymous = 2' --ready tcp"));
+  Probe p;
+  std::string trace = TracedProbe("ki-ra2t", "127.0.0.1", "KRB5CCNAME=FILE:/nonexistent", &p);
+  Servers("stop ki-ra2t");
+  EXPECT_EQ(p.status, 5) << p.text;
+  EXPECT_NE(trace.find("kestrin: TREE_CONNECT STATUS_ACCESS_DENIED"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("kestrin: status 5: STATUS_ACCESS_DENIED\n"), std::string::npos) << trace;
 }
 
 TEST(RefusingServerTest, Smb1OnlyServerIsBadNetPath) {
@@ -178,6 +210,19 @@ TEST_F(FakeServerTest, CloseBeforeAnswerIsBadNetPath) {
 TEST_F(FakeServerTest, JunkIsBadNetResponse) {
   Probe p = RunProbe("ki-junk", "127.0.0.1");
   EXPECT_EQ(p.status, 58) << p.text;
+}
+
+TEST_F(FakeServerTest, TraceOfARefusalAndOfJunk) {
+  Probe p;
+  std::string trace = TracedProbe("ki-none", "127.0.0.1", "", &p);
+  EXPECT_EQ(p.status, 53) << p.text;
+  EXPECT_NE(trace.find("kestrin: connect 127.0.0.1 port 445: connection refused"),
+            std::string::npos) << trace;
+  EXPECT_NE(trace.find("kestrin: status 53: connection refused\n"), std::string::npos) << trace;
+  trace = TracedProbe("ki-junk", "127.0.0.1", "", &p);
+  EXPECT_EQ(p.status, 58) << p.text;
+  EXPECT_NE(trace.find("kestrin: NEGOTIATE no answer"), std::string::npos) << trace;
+  EXPECT_NE(trace.find("kestrin: status 58: malformed reply\n"), std::string::npos) << trace;
 }
 
 TEST_F(FakeServerTest, NameLookupIsBoundedByTheTotalLimit) {

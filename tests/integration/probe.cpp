@@ -163,7 +163,10 @@ net::Status RecordQuery(const char* path, const std::u16string& server,
   if (net::IsOk(s)) {
     net::Transport transport{&r, RecordSend, RecordReceive, RecordRandom};
     net::Authenticator logon{&r, RecordStep, RecordKey, RecordMechanism, RecordClose};
-    s = net::RunDomainQuery(&transport, &logon, limits, domain, report);
+    net::Trace trace;
+    net::OpenTrace(&trace);  // as the query itself would
+    s = net::RunDomainQuery(&transport, &logon, limits, domain, report, &trace);
+    net::CloseTrace(&trace);
     fprintf(r.file, "m %s\n", MechanismName(report->mechanism));
   }
   net::CloseConnection(&r.connection);

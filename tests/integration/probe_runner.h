@@ -136,6 +136,34 @@ inline void Rpcclient(const std::string& server_ns, std::string* name, std::stri
   *sid = out.text.substr(s + 12, out.text.find('\n', s) - s - 12);
 }
 
+/// A fresh trace file for one probe: its path, removed first.
+inline std::string TraceFile(const std::string& name) {
+  std::string path = "/tmp/kestrin-trace-" + name + ".txt";
+  remove(path.c_str());
+  return path;
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::string text;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  fclose(f);
+  return text;
+}
+
+/// Runs the probe with KESTRIN_TRACE and returns the trace's text.
+inline std::string TracedProbe(const std::string& server_ns, const std::string& target,
+                               const std::string& env, Probe* p) {
+  std::string path = TraceFile(server_ns);
+  *p = RunProbe(server_ns, target, "", "KESTRIN_TRACE=" + Quote(path) + " " + env);
+  std::string text = ReadText(path);
+  remove(path.c_str());
+  return text;
+}
+
 }  // namespace probe_runner
 
 #endif  // KESTRIN_TESTS_INTEGRATION_PROBE_RUNNER_H_

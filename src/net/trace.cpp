@@ -1,0 +1,78 @@
+#include "net/trace.h"
+
+#include <stdarg.h>
+
+namespace net {
+
+void CloseTrace(Trace* trace) {
+  if (trace->owned && trace->file != nullptr) fclose(trace->file);
+  *trace = Trace();
+}
+
+// One write and a flush per line: lines of processes that share the file
+// stay whole, and a query that is killed leaves what it did behind.
+void TraceLine(Trace* trace, const char* format, ...) {
+  if (!Tracing(trace)) return;
+  char line[512];
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  if (n < 0) return;
+  fprintf(trace->file, "kestrin: %s\n", line);
+  fflush(trace->file);
+}
+
+const char* StatusReason(Status s) {
+  size_t count = 0;
+  const PlatformErrorRow* table = PlatformErrorTable(&count);
+  for (size_t i = 0; i < count; ++i) {
+    if (table[i].kind == s.kind && table[i].code == s.code) return table[i].name;
+  }
+  switch (s.kind) {
+    case StatusKind::kOk: return "success";
+    case StatusKind::kNtStatus: return "a status of the server's that the table does not know";
+    case StatusKind::kRpcFault: return "an RPC fault that the table does not know";
+    case StatusKind::kMalformed: return "a reply that breaks the protocol";
+    default: return "a failure of our own";
+  }
+}
+
+const char* Smb2CommandName(uint16_t command) {
+  static const char* const kNames[] = {
+      "NEGOTIATE", "SESSION_SETUP", "LOGOFF", "TREE_CONNECT", "TREE_DISCONNECT", "CREATE",
+      "CLOSE",     "FLUSH",         "READ",   "WRITE",        "LOCK",            "IOCTL",
+      "CANCEL",    "ECHO"};
+  return command < sizeof kNames / sizeof kNames[0] ? kNames[command] : "SMB2 command";
+}
+
+const char* NtStatusName(uint32_t status, char (&buffer)[16]) {
+  switch (status) {
+    case 0x00000000: return "STATUS_SUCCESS";
+    case 0x00000103: return "STATUS_PENDING";
+    case 0x80000005: return "STATUS_BUFFER_OVERFLOW";
+    default: break;
+  }
+  size_t count = 0;
+  const PlatformErrorRow* table = PlatformErrorTable(&count);
+  for (size_t i = 0; i < count; ++i) {
+    if (table[i].kind == StatusKind::kNtStatus && table[i].code == status) return table[i].name;
+  }
+  snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(status));
+  return buffer;
+}
+
+const char* DialectName(uint16_t dialect, char (&buffer)[16]) {
+  switch (dialect) {
+    case 0x0202: return "2.0.2";
+    case 0x0210: return "2.1";
+    case 0x0300: return "3.0";
+    case 0x0302: return "3.0.2";
+    case 0x0311: return "3.1.1";
+    default: break;
+  }
+  snprintf(buffer, sizeof buffer, "0x%04X", static_cast<unsigned>(dialect));
+  return buffer;
+}
+
+}  // namespace net
