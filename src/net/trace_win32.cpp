@@ -16,7 +16,7 @@ void OpenTrace(Trace* trace) {
     trace->file = stderr;
     return;
   }
-  trace->file = _wfopen(path, L"a");
+  trace->file = _wfopen(path, L"ab");
   trace->owned = trace->file != nullptr;
 }
 
