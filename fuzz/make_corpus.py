@@ -127,6 +127,8 @@ def main():
         "6-ntlm-challenge": b"\6" + CHALLENGE,
         "8-transform-311": b"\x08" + TRANSFORM_311,
         "8-transform-302": b"\x08" + TRANSFORM_302,
+        "9-netbios-positive": b"\x09" + H("82 00 00 00"),
+        "9-netbios-negative": b"\x09" + H("83 00 00 01 81"),  # Samba, hosts deny
     }
     conversations = {tag: server_frames(name) for tag, name in CONVERSATIONS.items()}
     conversations["lsa-read"] = read_split(conversations["lsa"])

@@ -10,6 +10,7 @@
 
 #include "net/dcerpc.h"
 #include "net/lsa.h"
+#include "net/netbios_session.h"
 #include "net/ntlmssp.h"
 #include "net/smb2.h"
 #include "net/smb2_encryption.h"
@@ -119,6 +120,17 @@ void DecryptTransform(const uint8_t* data, size_t size) {
   }
 }
 
+/// A NetBIOS session service answer: the header, then as much of what it
+/// announces as there is.
+void DecodeSessionAnswer(const uint8_t* data, size_t size) {
+  uint8_t type = 0;
+  size_t length = 0;
+  if (size < 4 || !net::IsOk(net::DecodeSessionHeader(data, &type, &length))) return;
+  size_t n = length < size - 4 ? length : size - 4;
+  uint8_t error = 0;
+  (void)net::DecodeSessionResponse(type, data + 4, n, &error);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -126,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* reply = data + 1;
   size_t n = size - 1;
   uint32_t flags = 0;
-  switch (data[0] % 9) {
+  switch (data[0] % 10) {
     case 0:
       (void)net::DecodeBindAck(reply, n, 1);
       break;
@@ -155,8 +167,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 7:
       DecodeFrame(reply, n);
       break;
-    default:
+    case 8:
       DecryptTransform(reply, n);
+      break;
+    default:
+      DecodeSessionAnswer(reply, n);
       break;
   }
   return 0;

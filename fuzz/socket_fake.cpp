@@ -28,6 +28,8 @@ Status ReceiveExact(Connection*, uint8_t*, size_t, uint32_t) {
 
 void CloseConnection(Connection*) {}
 
+std::string LocalComputerName() { return "FUZZ"; }
+
 Status OpenCallerLogon(const std::string&, Authenticator*, Trace*) {
   return SecurityFailure(kNoCredential);
 }

@@ -6,12 +6,13 @@
 #
 #   test-servers.sh start NAME [--netbios N] [--workgroup W] [--sid S]
 #                   [--conf 'smb.conf line']... [--ready rpc|tcp]
-#   test-servers.sh fake NAME silent|close|junk|none|silent-dns
+#   test-servers.sh fake NAME silent|close|junk|none|silent-dns|nbt-name
 #   test-servers.sh dc NAME [--conf 'smb.conf line']...
 #   test-servers.sh member DCNAME MEMBER --ip 127.0.0.N [--sid S]
 #                   [--conf 'smb.conf line']...
 #   test-servers.sh user DCNAME USER          (password: first line of stdin)
 #   test-servers.sh kinit DCNAME USER CCACHE-FILE [--password-stdin]
+#   test-servers.sh silence NAME ADDRESS PORT
 #   test-servers.sh stop NAME [MEMBER]
 #   test-servers.sh stopall
 #
@@ -20,8 +21,13 @@
 # fails at once, because resolv.conf points at 127.0.0.1 where nothing
 # answers (for silent-dns, something listens there and never replies). A
 # server is ready when an anonymous "lsaquery 5" works, or with --ready tcp
-# (for servers set up to refuse that) when port 445 accepts. State lives in
-# $KESTRIN_SERVER_STATE/NAME (default /tmp/kestrin-servers/NAME).
+# (for servers set up to refuse that) when its port accepts: 445, or the
+# first of an "smb ports" --conf line (e.g. 'smb ports = 139'). State lives
+# in $KESTRIN_SERVER_STATE/NAME (default /tmp/kestrin-servers/NAME).
+#
+# silence NAME ADDRESS PORT: from then on, TCP packets to ADDRESS:PORT are
+# dropped in the namespace (nftables), so that connecting there hangs: a
+# silent address. Loopback addresses only (127.x.y.z, ::1).
 #
 # dc NAME: an AD domain, realm SALES.TEST, NetBIOS domain SALES, SID
 # S-1-5-21-100-200-300; its DC dc1 (dc1.sales.test) on 127.0.0.1 and ::1,
@@ -76,7 +82,7 @@ PYTHON=/usr/bin/python3
 die() { echo "test-servers: $*" >&2; exit 1; }
 
 usage() {
-  sed -n '7,16p' "$0" | sed 's/^#  *//' >&2
+  sed -n '7,17p' "$0" | sed 's/^#  *//' >&2
   exit 2
 }
 
@@ -126,7 +132,7 @@ poll_until() {
   done
 }
 
-tcp_open() { poll_until "$1" "$2" 0.05 bash -c 'exec 3<>/dev/tcp/127.0.0.1/445'; }
+tcp_open() { poll_until "$1" "$2" 0.05 bash -c "exec 3<>/dev/tcp/127.0.0.1/${3:-445}"; }
 
 # Stores any SID as the machine SID of `netbios`: `net setlocalsid` takes
 # only S-1-5-21-x-y-z, but smbd serves whatever the secrets.tdb record holds.
@@ -207,7 +213,10 @@ start_server() {
   done
   [[ $ready == rpc || $ready == tcp ]] || die "--ready takes rpc or tcp"
   command -v smbd >/dev/null || die "smbd is not installed"
-  local ns=$PREFIX$name dir=$STATE_ROOT/$name started
+  local ns=$PREFIX$name dir=$STATE_ROOT/$name started port=445 line
+  for line in ${conf[@]+"${conf[@]}"}; do
+    [[ ! $line =~ ^smb\ ports\ *=\ *([0-9]+) ]] || port=${BASH_REMATCH[1]}
+  done
   started=$(date +%s%N)
   stop_server "$name"
   rm -rf "$dir"
@@ -223,7 +232,7 @@ start_server() {
   make_namespace "$ns" "$names"
   ip netns exec "$ns" smbd -D -s "$dir/smb.conf" || { stop_server "$name"; die "smbd did not start"; }
   local until=$(( $(date +%s) + READY_LIMIT_S ))
-  if ! tcp_open "$ns" "$until" || { [ "$ready" = rpc ] &&
+  if ! tcp_open "$ns" "$until" "$port" || { [ "$ready" = rpc ] &&
      ! poll_until "$ns" "$until" 0.1 timeout 10 rpcclient -U% -N 127.0.0.1 -c 'lsaquery 5'; }; then
     tail -n 20 "$dir"/log/log.* >&2 2>/dev/null || true
     stop_server "$name"
@@ -233,13 +242,18 @@ start_server() {
 }
 
 # The fake listeners: 127.0.0.1:445 and [::1]:445 (or, for silent-dns, UDP
-# port 53), serving every connection the same way until killed.
+# port 53), serving every connection the same way until killed. nbt-name
+# listens on port 139 instead and answers a NetBIOS session request for
+# *SMBSERVER (and only that name) with a positive response and junk.
 FAKE_PY='
 import os, select, socket, sys
 mode = sys.argv[1]
 junk = b"\x00\x00\x00\x40" + bytes(range(0x80, 0xC0))  # one frame, not SMB
 kind = socket.SOCK_DGRAM if mode == "silent-dns" else socket.SOCK_STREAM
-port = 53 if mode == "silent-dns" else 445
+port = {"silent-dns": 53, "nbt-name": 139}.get(mode, 445)
+def called_name(request):  # RFC 1001 14.1, the first of the two names
+    pairs = request[5:35]
+    return bytes((pairs[i] - 65) << 4 | (pairs[i + 1] - 65) for i in range(0, 30, 2))
 listeners = []
 for family, address in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
     s = socket.socket(family, kind)
@@ -268,6 +282,12 @@ while True:
                 data = s.recv(65536)  # read and ignore; drop on the peer closing
             except OSError:
                 data = b""
+            if mode == "nbt-name" and data[:1] == b"\x81":
+                if called_name(data).rstrip() == b"*SMBSERVER":
+                    s.sendall(b"\x82\x00\x00\x00" + junk)
+                    continue
+                s.sendall(b"\x83\x00\x00\x01\x82")  # called name not present
+                data = b""
             if not data:
                 held.remove(s)
                 s.close()
@@ -275,7 +295,7 @@ while True:
 
 start_fake() {
   local name=$1 mode=$2 ns=$PREFIX$1 dir=$STATE_ROOT/$1
-  case $mode in silent | close | junk | none | silent-dns) ;; *) die "unknown fake '$mode'" ;; esac
+  case $mode in silent | close | junk | none | silent-dns | nbt-name) ;; *) die "unknown fake '$mode'" ;; esac
   stop_server "$name"
   rm -rf "$dir"
   mkdir -p "$dir"
@@ -719,6 +739,24 @@ get_ticket() {
   echo "$PREFIX$dc ticket: principal=$user@$REALM ccache=FILE:$ccache krb5_config=$dir/krb5.conf"
 }
 
+# Drops TCP packets to a loopback address and port in NAME's namespace.
+silence() {
+  local name=$1 address=$2 port=$3 ns=$PREFIX$1 family
+  namespace_exists "$ns" || die "no namespace $ns"
+  if [[ $address =~ ^127\.[0-9]{1,3}\.[0-9]{1,3}\.[0-9]{1,3}$ ]]; then
+    family=ip
+  elif [ "$address" = ::1 ]; then
+    family=ip6
+  else
+    die "silence: $address is not a loopback address"
+  fi
+  [[ $port =~ ^[0-9]{1,5}$ ]] || die "silence: bad port '$port'"
+  command -v nft >/dev/null || die "nft (nftables) is not installed"
+  ip netns exec "$ns" nft add table inet kestrin_silence
+  ip netns exec "$ns" nft add chain inet kestrin_silence out '{ type filter hook output priority 0; }'
+  ip netns exec "$ns" nft add rule inet kestrin_silence out "$family" daddr "$address" tcp dport "$port" drop
+}
+
 main() {
   [ $# -ge 1 ] || usage
   [ "$(id -u)" = 0 ] || die "needs root (ip netns)"
@@ -731,6 +769,7 @@ main() {
     member) [ $# -ge 2 ] || usage; check_name "$1"; start_member "$@" ;;
     user) [ $# -eq 2 ] || usage; check_name "$1"; add_user "$1" "$2" ;;
     kinit) [ $# -eq 3 ] || [ $# -eq 4 ] || usage; check_name "$1"; get_ticket "$@" ;;
+    silence) [ $# -eq 3 ] || usage; check_name "$1"; silence "$@" ;;
     stop)
       [ $# -eq 1 ] || [ $# -eq 2 ] || usage
       check_name "$1"

@@ -21,9 +21,10 @@ struct Connection {
 uint64_t MonotonicMs();
 
 /// Resolves `host` (a DNS name or an IPv4/IPv6 literal, UTF-8) with the
-/// system resolver and connects to `port` on each address in turn, giving
-/// each attempt at most `connect_ms` and stopping at `deadline_ms`
-/// (MonotonicMs time). The first connection that succeeds wins.
+/// system resolver (a literal without a thread or a look-up) and races
+/// connections to `port` on its addresses (connect_race.h), giving each
+/// attempt at most `connect_ms` and stopping at `deadline_ms` (MonotonicMs
+/// time). The first connection made wins.
 Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
                   uint64_t deadline_ms, Connection* out);
 /// Sends all `size` bytes, waiting at most `timeout_ms`.
@@ -32,6 +33,9 @@ Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout
 Status ReceiveExact(Connection* c, uint8_t* data, size_t size, uint32_t timeout_ms);
 /// Closes the connection (idempotent).
 void CloseConnection(Connection* c);
+
+/// This computer's name as the system gives it; empty when it has none.
+std::string LocalComputerName();
 
 /// Fills `out` from the operating system's random source.
 bool FillRandom(uint8_t* out, size_t size);

@@ -1,10 +1,25 @@
-// What the two socket layers share: deadlines and trying a host's addresses
-// in turn. Only socket_posix.cpp and socket_win32.cpp include this.
+// What the two socket layers share: deadlines, the order of a host's
+// addresses for the connection race, and which failures mean what. Only
+// socket_posix.cpp and socket_win32.cpp include this.
+//
+// Both layers sort the system's error numbers into the same situations:
+//   connecting: refused, or reset or aborted by the host   kConnectRefused
+//               host or network unreachable or down, an
+//               address family or address this computer
+//               cannot use, a link-local address without
+//               a zone (no interface to send it from)       kUnreachable
+//               timed out                                  kConnectTimeout
+//   connected:  reset, aborted, shut down, timed out, or
+//               the route lost: the connection is gone     kClosed
+//   either:     no memory, buffers or descriptors here     kNoResources
+//               anything else                              kSocketFailure
 #ifndef KESTRIN_NET_SOCKET_COMMON_H_
 #define KESTRIN_NET_SOCKET_COMMON_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
+#include "net/connect_race.h"
 #include "net/socket.h"
 #include "net/status.h"
 
@@ -18,37 +33,38 @@ inline uint32_t RemainingMs(uint64_t deadline_ms) {
   return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<uint32_t>(left);
 }
 
-/// How much a failed attempt says about the host: a refusal means the host
-/// answered, a timeout that a route to it existed.
-inline int Informativeness(TransportError e) {
-  switch (e) {
-    case kConnectRefused: return 4;
-    case kConnectTimeout: return 3;
-    case kUnreachable: return 2;
-    default: return 1;
+/// The addresses of the resolver's list `first` (addrinfo or ADDRINFOW) in
+/// the order the race tries them, at most kMaxRaceAddresses; their count.
+template <typename Address>
+size_t RaceOrder(const Address* first, const Address** ordered) {
+  const Address* found[kMaxRaceAddresses];
+  int families[kMaxRaceAddresses];
+  size_t count = 0;
+  for (const Address* a = first; a != nullptr && count < kMaxRaceAddresses; a = a->ai_next) {
+    found[count] = a;
+    families[count] = a->ai_family;
+    ++count;
   }
+  size_t order[kMaxRaceAddresses];
+  InterleaveFamilies(families, count, order);
+  for (size_t i = 0; i < count; ++i) ordered[i] = found[order[i]];
+  return count;
 }
 
-/// Calls `attempt(address, attempt_deadline, &failure)` for each address in
-/// the list until one returns true, giving each `connect_ms` and all of them
-/// together until `deadline_ms`. When all fail, reports the most telling
-/// failure (the first of equals); with no time for any attempt, a timeout.
-template <typename Address, typename Attempt>
-Status ConnectInTurn(const Address* first, uint32_t connect_ms, uint64_t deadline_ms,
-                     Attempt attempt) {
-  TransportError reported = kConnectTimeout;
-  bool attempted = false;
-  for (const Address* a = first; a != nullptr; a = a->ai_next) {
-    uint64_t now = MonotonicMs();
-    if (now >= deadline_ms) break;
-    uint64_t attempt_deadline = now + connect_ms < deadline_ms ? now + connect_ms : deadline_ms;
-    TransportError e = kSocketFailure;
-    if (attempt(a, attempt_deadline, &e)) return OkStatus();
-    if (!attempted || Informativeness(e) > Informativeness(reported)) reported = e;
-    attempted = true;
-  }
-  return TransportFailure(reported);
+/// Whether the resolver's address `a` (addrinfo or ADDRINFOW) is an IPv6
+/// link-local address (fe80::/10) without a zone: no interface to send it
+/// from, so it cannot be reached as given. `V6` is the system's
+/// sockaddr_in6, `inet6` its AF_INET6.
+template <typename V6, typename Address>
+bool IsLinkLocalWithoutZone(const Address* a, int inet6) {
+  if (a->ai_family != inet6 || a->ai_addrlen < sizeof(V6)) return false;
+  const V6* v6 = reinterpret_cast<const V6*>(a->ai_addr);
+  const uint8_t* bytes = v6->sin6_addr.s6_addr;
+  return bytes[0] == 0xFE && (bytes[1] & 0xC0) == 0x80 && v6->sin6_scope_id == 0;
 }
+
+/// The race's clock: the layer's monotonic one.
+inline uint64_t RaceClock(void*) { return MonotonicMs(); }
 
 }  // namespace net
 

@@ -78,16 +78,17 @@ void* RunLookup(void* argument) {
   return nullptr;
 }
 
-/// Runs the name lookup on a thread and waits for it until `deadline_ms`;
-/// false when it did not finish in time (or could not start).
-bool LookupName(const std::shared_ptr<Lookup>& lookup, const std::string& host,
-                const char* port, uint64_t deadline_ms) {
+/// Runs the name lookup on a thread and waits for it until `deadline_ms`:
+/// a timeout when it did not finish in time, kNoResources when it could not
+/// start.
+Status LookupName(const std::shared_ptr<Lookup>& lookup, const std::string& host,
+                  const char* port, uint64_t deadline_ms) {
   LookupJob* job = new (std::nothrow) LookupJob{lookup, host, port};
-  if (job == nullptr) return false;
+  if (job == nullptr) return TransportFailure(kNoResources);
   pthread_t worker;
   if (pthread_create(&worker, nullptr, RunLookup, job) != 0) {
     delete job;
-    return false;
+    return TransportFailure(kNoResources);
   }
   std::unique_lock<std::mutex> hold(lookup->mutex);
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(RemainingMs(deadline_ms));
@@ -98,79 +99,153 @@ bool LookupName(const std::shared_ptr<Lookup>& lookup, const std::string& host,
   } else {
     pthread_detach(worker);  // it frees what it finds once it finishes
   }
-  return done;
+  return done ? OkStatus() : TransportFailure(kResolveFailed);
 }
 
-/// Resolves `host`; an address literal at once, a name on a worker thread
-/// for at most until `deadline_ms`.
+/// Resolves `host`; an address literal at once, without a thread, a name on
+/// a worker thread for at most until `deadline_ms`.
 Status Resolve(const std::string& host, uint16_t port, uint64_t deadline_ms,
                std::shared_ptr<Lookup>* out) {
   char port_text[8];
   snprintf(port_text, sizeof port_text, "%u", static_cast<unsigned>(port));
-  auto lookup = std::make_shared<Lookup>();
+  std::shared_ptr<Lookup> lookup(new (std::nothrow) Lookup);
+  if (lookup == nullptr) return TransportFailure(kNoResources);
   addrinfo hints = {};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
   int error = getaddrinfo(host.c_str(), port_text, &hints, &lookup->result);
   if (error == EAI_NONAME) {
-    if (!LookupName(lookup, host, port_text, deadline_ms)) return TransportFailure(kResolveFailed);
+    Status looked_up = LookupName(lookup, host, port_text, deadline_ms);
+    if (!IsOk(looked_up)) return looked_up;
     error = lookup->error;
   }
   if (error != 0 || lookup->result == nullptr) {
     // EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_NODATA: all say "no such host"
-    // to the user; anything else is the system failing.
+    // to the user; EAI_MEMORY is our side; anything else is the system
+    // failing.
     bool resolver = error == 0 || error == EAI_NONAME || error == EAI_AGAIN ||
                     error == EAI_FAIL;
 #ifdef EAI_NODATA
     resolver = resolver || error == EAI_NODATA;
 #endif
+    if (error == EAI_MEMORY) return TransportFailure(kNoResources);
     return TransportFailure(resolver ? kResolveFailed : kSocketFailure);
   }
   *out = lookup;
   return OkStatus();
 }
 
+/// What a failure to connect means (see socket_common.h).
 TransportError ConnectErrorKind(int error) {
   switch (error) {
-    case ECONNREFUSED: return kConnectRefused;
+    case ECONNREFUSED:
+    case ECONNRESET:
+    case ECONNABORTED: return kConnectRefused;
     case ENETUNREACH:
     case EHOSTUNREACH:
     case EHOSTDOWN:
-    case ENETDOWN: return kUnreachable;
+    case ENETDOWN:
+    case EADDRNOTAVAIL:
+    case EAFNOSUPPORT: return kUnreachable;
     case ETIMEDOUT: return kConnectTimeout;
+    case ENOMEM:
+    case ENOBUFS:
+    case EMFILE:
+    case ENFILE: return kNoResources;
     default: return kSocketFailure;
   }
 }
 
-/// One connection attempt: the connected socket, or -1 and the reason.
-int ConnectOne(const addrinfo* a, uint64_t attempt_deadline, TransportError* failure) {
-  *failure = kSocketFailure;
-  int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
-  if (fd < 0) return -1;
-  int error = 0;
-  if (connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
-    error = errno;
-    if (error == EINPROGRESS || error == EINTR) {
-      int ready = WaitFor(fd, POLLOUT, attempt_deadline);
-      socklen_t size = sizeof error;
-      if (ready == 0) {
-        error = ETIMEDOUT;
-      } else if (ready < 0) {
-        error = errno;
-      } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-        error = errno;
-      }
-    }
+/// What a failure on a connection that stood means (see socket_common.h).
+TransportError LinkErrorKind(int error) {
+  switch (error) {
+    case EPIPE:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ESHUTDOWN:
+    case ETIMEDOUT:
+    case ENETRESET:
+    case ENETUNREACH:
+    case EHOSTUNREACH: return kClosed;
+    case ENOMEM:
+    case ENOBUFS: return kNoResources;
+    default: return kSocketFailure;
   }
-  if (error != 0) {
-    close(fd);
-    *failure = ConnectErrorKind(error);
+}
+
+/// What a failed wait means: ours when the system lacked memory.
+TransportError WaitErrorKind(int error) {
+  return error == ENOMEM ? kNoResources : kSocketFailure;
+}
+
+/// The race's sockets: one for each address, -1 when none.
+struct PosixRace {
+  const addrinfo* addresses[kMaxRaceAddresses];
+  int fds[kMaxRaceAddresses];
+};
+
+AttemptResult StartAttempt(void* context, size_t i, TransportError* failure) {
+  PosixRace* race = static_cast<PosixRace*>(context);
+  const addrinfo* a = race->addresses[i];
+  if (IsLinkLocalWithoutZone<sockaddr_in6>(a, AF_INET6)) {
+    *failure = kUnreachable;
+    return AttemptResult::kFailed;
+  }
+  int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+  if (fd < 0) {
+    *failure = ConnectErrorKind(errno);
+    return AttemptResult::kFailed;
+  }
+  if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+    race->fds[i] = fd;
+    return AttemptResult::kConnected;
+  }
+  int error = errno;
+  if (error == EINPROGRESS || error == EINTR) {  // after EINTR it goes on in the background
+    race->fds[i] = fd;
+    return AttemptResult::kConnecting;
+  }
+  close(fd);
+  *failure = ConnectErrorKind(error);
+  return AttemptResult::kFailed;
+}
+
+/// The outcome of the attempt on `fd`, which poll reported with `revents`.
+RaceEvent Outcome(int fd, short revents) {
+  RaceEvent event;
+  int error = 0;
+  socklen_t size = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+  if (error == 0 && (revents & POLLOUT) == 0) error = ECONNRESET;  // hung up unconnected
+  event.result = error == 0 ? AttemptResult::kConnected : AttemptResult::kFailed;
+  event.failure = ConnectErrorKind(error);
+  return event;
+}
+
+int WaitAttempts(void* context, const size_t* indexes, size_t count, uint32_t timeout_ms,
+                 RaceEvent* event) {
+  PosixRace* race = static_cast<PosixRace*>(context);
+  pollfd p[kMaxRaceAddresses];
+  for (size_t k = 0; k < count; ++k) p[k] = {race->fds[indexes[k]], POLLOUT, 0};
+  int n = poll(p, static_cast<nfds_t>(count), static_cast<int>(timeout_ms));
+  if (n < 0 && errno != EINTR) {
+    event->failure = WaitErrorKind(errno);
     return -1;
   }
-  int on = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // a failure only costs latency
-  return fd;
+  for (size_t k = 0; n > 0 && k < count; ++k) {
+    if (p[k].revents == 0) continue;
+    *event = Outcome(p[k].fd, p[k].revents);
+    event->index = indexes[k];
+    return 1;
+  }
+  return 0;  // timed out, or interrupted: the race looks at the clock again
+}
+
+void CloseAttempt(void* context, size_t i) {
+  PosixRace* race = static_cast<PosixRace*>(context);
+  if (race->fds[i] >= 0) close(race->fds[i]);
+  race->fds[i] = -1;
 }
 
 }  // namespace
@@ -188,12 +263,20 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
   Status resolved = Resolve(host, port, deadline_ms, &lookup);
   if (!IsOk(resolved)) return resolved;
 
-  return ConnectInTurn(lookup->result, connect_ms, deadline_ms,
-                       [out](const addrinfo* a, uint64_t attempt_deadline, TransportError* e) {
-                         int fd = ConnectOne(a, attempt_deadline, e);
-                         if (fd >= 0) out->handle = fd;
-                         return fd >= 0;
-                       });
+  PosixRace race;
+  size_t count = RaceOrder(lookup->result, race.addresses);
+  for (int& fd : race.fds) fd = -1;
+  RaceSockets sockets{&race, StartAttempt, WaitAttempts, CloseAttempt, RaceClock};
+  RaceLimits limits;
+  limits.attempt_ms = connect_ms;
+  limits.deadline_ms = deadline_ms;
+  size_t winner = 0;
+  Status s = RaceConnections(sockets, count, limits, &winner);
+  if (!IsOk(s)) return s;
+  int on = 1;
+  setsockopt(race.fds[winner], IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // a failure only costs latency
+  out->handle = race.fds[winner];
+  return OkStatus();
 }
 
 Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout_ms) {
@@ -211,11 +294,10 @@ Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       int ready = WaitFor(fd, POLLOUT, deadline);
       if (ready == 0) return TransportFailure(kReplyTimeout);
-      if (ready < 0) return TransportFailure(kSocketFailure);
+      if (ready < 0) return TransportFailure(WaitErrorKind(errno));
       continue;
     }
-    bool closed = n < 0 && (errno == EPIPE || errno == ECONNRESET);
-    return TransportFailure(closed ? kClosed : kSocketFailure);
+    return TransportFailure(n < 0 ? LinkErrorKind(errno) : kSocketFailure);
   }
   return OkStatus();
 }
@@ -236,10 +318,10 @@ Status ReceiveExact(Connection* c, uint8_t* data, size_t size, uint32_t timeout_
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       int ready = WaitFor(fd, POLLIN, deadline);
       if (ready == 0) return TransportFailure(kReplyTimeout);
-      if (ready < 0) return TransportFailure(kSocketFailure);
+      if (ready < 0) return TransportFailure(WaitErrorKind(errno));
       continue;
     }
-    return TransportFailure(errno == ECONNRESET ? kClosed : kSocketFailure);
+    return TransportFailure(LinkErrorKind(errno));
   }
   return OkStatus();
 }
@@ -247,6 +329,13 @@ Status ReceiveExact(Connection* c, uint8_t* data, size_t size, uint32_t timeout_
 void CloseConnection(Connection* c) {
   if (c->handle >= 0) close(static_cast<int>(c->handle));
   c->handle = -1;
+}
+
+std::string LocalComputerName() {
+  char name[256];
+  if (gethostname(name, sizeof name) != 0) return "";
+  name[sizeof name - 1] = '\0';  // a name cut short need not end in one
+  return name;
 }
 
 bool FillRandom(uint8_t* out, size_t size) {

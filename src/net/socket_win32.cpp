@@ -1,7 +1,6 @@
 // The socket layer over Winsock 2, select and the system's random source.
 // Runs on Windows 2000 (5.0) and later: every call it links to exists there.
-// The Unicode resolver, GetAddrInfoW (XP SP2), is looked up at run time and
-// used when present; without it names are ASCII and addresses IPv4 only.
+// Names are looked up in name_lookup_win32.cpp.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -15,6 +14,7 @@
 
 #include <new>
 
+#include "net/name_lookup_win32.h"
 #include "net/socket.h"
 #include "net/socket_common.h"
 
@@ -47,261 +47,155 @@ int WaitFor(SOCKET s, bool write, uint64_t deadline_ms) {
   return n > 0 ? 1 : n == 0 ? 0 : -1;
 }
 
-/// Hints for a stream connection to any address family.
-ADDRINFOW StreamHints(int flags) {
-  ADDRINFOW hints = {};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = flags;
-  return hints;
-}
-
-// GetAddrInfoW and FreeAddrInfoW, for the loader to find at run time.
-typedef int(WSAAPI* UnicodeResolve)(PCWSTR, PCWSTR, const ADDRINFOW*, PADDRINFOW*);
-typedef void(WSAAPI* UnicodeFree)(PADDRINFOW);
-
-/// Looks a procedure of ws2_32 up by name; null when this Windows lacks it.
-template <typename Procedure>
-Procedure Ws2Procedure(const char* name) {
-  HMODULE ws2 = GetModuleHandleW(L"ws2_32.dll");  // linked in, so loaded
-  FARPROC found = ws2 != nullptr ? GetProcAddress(ws2, name) : nullptr;
-  // By way of the generic function type, which any other converts to.
-  return reinterpret_cast<Procedure>(reinterpret_cast<void (*)()>(found));
-}
-
-// Windows 2000 has no getaddrinfo, only the IPv4 gethostbyname and
-// inet_addr. Their addresses are laid out as the Unicode resolver's list, so
-// that both reach ConnectOne alike.
-struct Ipv4Entry {
-  ADDRINFOW info;  // first: the list's head is the array it belongs to
-  sockaddr_in address;
-};
-
-const size_t kMaxIpv4Addresses = 16;  // more would not be tried before the deadline
-
-/// A list of the `count` addresses at `addresses` (network order) and
-/// `port`; 0, or an error of the resolver's kind.
-int NewIpv4List(const in_addr* addresses, size_t count, uint16_t port, ADDRINFOW** out) {
-  Ipv4Entry* entries = new (std::nothrow) Ipv4Entry[count]();
-  if (entries == nullptr) return WSA_NOT_ENOUGH_MEMORY;
-  for (size_t i = 0; i < count; ++i) {
-    entries[i].address.sin_family = AF_INET;
-    entries[i].address.sin_port = htons(port);
-    entries[i].address.sin_addr = addresses[i];
-    entries[i].info.ai_family = AF_INET;
-    entries[i].info.ai_socktype = SOCK_STREAM;
-    entries[i].info.ai_protocol = IPPROTO_TCP;
-    entries[i].info.ai_addrlen = sizeof entries[i].address;
-    entries[i].info.ai_addr = reinterpret_cast<sockaddr*>(&entries[i].address);
-    entries[i].info.ai_next = i + 1 < count ? &entries[i + 1].info : nullptr;
-  }
-  *out = &entries[0].info;
-  return 0;
-}
-
-void DeleteIpv4List(ADDRINFOW* list) { delete[] reinterpret_cast<Ipv4Entry*>(list); }
-
-/// The list for `host` when it is a dotted IPv4 address, the only literal
-/// Windows 2000 knows. Digits and dots only: inet_addr there also takes ""
-/// (as 0.0.0.0).
-int Ipv4Literal(const char* host, uint16_t port, ADDRINFOW** out) {
-  if (host[0] == '\0' || strspn(host, "0123456789.") != strlen(host)) return WSAHOST_NOT_FOUND;
-  in_addr address;
-  address.s_addr = inet_addr(host);
-  if (address.s_addr == INADDR_NONE) return WSAHOST_NOT_FOUND;  // also 255.255.255.255
-  return NewIpv4List(&address, 1, port, out);
-}
-
-/// Resolves the ASCII name `host` to its IPv4 addresses, at most
-/// kMaxIpv4Addresses of them. Blocks for as long as the resolver takes.
-int LookupIpv4(const char* host, uint16_t port, ADDRINFOW** out) {
-  const hostent* h = gethostbyname(host);  // its result belongs to this thread
-  if (h == nullptr) return WSAGetLastError();
-  if (h->h_addrtype != AF_INET || h->h_length != sizeof(in_addr) || h->h_addr_list == nullptr) {
-    return WSANO_DATA;
-  }
-  in_addr addresses[kMaxIpv4Addresses];
-  size_t count = 0;
-  for (; count < kMaxIpv4Addresses && h->h_addr_list[count] != nullptr; ++count) {
-    memcpy(&addresses[count], h->h_addr_list[count], sizeof(in_addr));
-  }
-  if (count == 0) return WSANO_DATA;
-  return NewIpv4List(addresses, count, port, out);
-}
-
-// A lookup that outlives its caller: the resolver's own timeouts can add up
-// to tens of seconds, longer than a query may wait, so the lookup runs on a
-// thread and the caller stops waiting at its deadline. Whichever side lets go
-// last frees the result.
-//
-// With GetAddrInfoW (XP SP2 and later) names are Unicode and addresses IPv4
-// or IPv6; without it, the lookup above: ASCII names and IPv4 only.
-struct Lookup {
-  volatile LONG references;
-  UnicodeResolve get_addr_info;  // both null: the IPv4 lookup
-  UnicodeFree free_addr_info;
-  wchar_t wide_host[512];
-  wchar_t wide_port[8];
-  char host[512];
-  uint16_t port;
-  int error;
-  ADDRINFOW* result;
-};
-
-void Release(Lookup* lookup) {
-  if (InterlockedDecrement(&lookup->references) != 0) return;
-  if (lookup->result != nullptr) {
-    if (lookup->free_addr_info != nullptr) {
-      lookup->free_addr_info(lookup->result);
-    } else {
-      DeleteIpv4List(lookup->result);
-    }
-  }
-  delete lookup;
-}
-
-/// Fills in the host and the port for the resolver this Windows has; false
-/// when the host cannot be handed to it.
-bool PrepareLookup(const std::string& host, uint16_t port, Lookup* lookup) {
-  lookup->get_addr_info = Ws2Procedure<UnicodeResolve>("GetAddrInfoW");
-  lookup->free_addr_info = Ws2Procedure<UnicodeFree>("FreeAddrInfoW");
-  if (lookup->get_addr_info != nullptr && lookup->free_addr_info != nullptr) {
-    int units = MultiByteToWideChar(CP_UTF8, 0, host.c_str(), -1, lookup->wide_host, 512);
-    _snwprintf(lookup->wide_port, 8, L"%u", static_cast<unsigned>(port));
-    return units > 0;
-  }
-  lookup->get_addr_info = nullptr;
-  lookup->free_addr_info = nullptr;
-  // gethostbyname reads names in the ANSI code page, which need not be
-  // UTF-8, and has no IDN support: a non-ASCII name cannot be looked up
-  // faithfully, so it fails as a name that does not resolve.
-  for (unsigned char c : host) {
-    if (c >= 0x80) return false;
-  }
-  if (host.size() >= sizeof lookup->host) return false;
-  memcpy(lookup->host, host.c_str(), host.size() + 1);
-  lookup->port = port;
-  return true;
-}
-
-/// Resolves the host as an address literal, without waiting on anything.
-int LookupLiteral(Lookup* lookup) {
-  if (lookup->get_addr_info == nullptr) return Ipv4Literal(lookup->host, lookup->port, &lookup->result);
-  ADDRINFOW hints = StreamHints(AI_NUMERICHOST);
-  return lookup->get_addr_info(lookup->wide_host, lookup->wide_port, &hints, &lookup->result);
-}
-
-DWORD WINAPI RunLookup(void* argument) {
-  Lookup* lookup = static_cast<Lookup*>(argument);
-  if (lookup->get_addr_info == nullptr) {
-    lookup->error = LookupIpv4(lookup->host, lookup->port, &lookup->result);
-  } else {
-    ADDRINFOW hints = StreamHints(0);
-    lookup->error =
-        lookup->get_addr_info(lookup->wide_host, lookup->wide_port, &hints, &lookup->result);
-  }
-  if (lookup->error != 0) lookup->result = nullptr;
-  Release(lookup);
-  return 0;
-}
-
-/// Looks `lookup->host` up on a thread, waiting until `deadline_ms`; false
-/// when it did not finish in time or could not start.
-bool LookupName(Lookup* lookup, uint64_t deadline_ms) {
-  InterlockedIncrement(&lookup->references);
-  HANDLE worker = CreateThread(nullptr, 0, RunLookup, lookup, 0, nullptr);
-  if (worker == nullptr) {
-    InterlockedDecrement(&lookup->references);
-    return false;
-  }
-  bool done = WaitForSingleObject(worker, RemainingMs(deadline_ms)) == WAIT_OBJECT_0;
-  CloseHandle(worker);  // when not done, the thread runs on and frees its share
-  return done;
-}
-
-/// Resolves `host`: an address literal at once, a name on a worker thread.
-/// The caller releases `*out`.
-Status Resolve(const std::string& host, uint16_t port, uint64_t deadline_ms, Lookup** out) {
-  Lookup* lookup = new (std::nothrow) Lookup();
-  if (lookup == nullptr) return TransportFailure(kSocketFailure);
-  lookup->references = 1;
-  if (!PrepareLookup(host, port, lookup)) {
-    Release(lookup);
-    return TransportFailure(kResolveFailed);
-  }
-  int error = LookupLiteral(lookup);
-  if (error != 0) {  // not an address literal
-    lookup->result = nullptr;
-    if (!LookupName(lookup, deadline_ms)) {
-      Release(lookup);
-      return TransportFailure(kResolveFailed);
-    }
-    error = lookup->error;
-  }
-  if (error != 0 || lookup->result == nullptr) {
-    Release(lookup);
-    bool resolver = error == 0 || error == EAI_NONAME || error == EAI_AGAIN ||
-                    error == EAI_FAIL || error == WSANO_DATA;
-    return TransportFailure(resolver ? kResolveFailed : kSocketFailure);
-  }
-  *out = lookup;
-  return OkStatus();
-}
-
+/// What a failure to connect means (see socket_common.h).
 TransportError ConnectErrorKind(int error) {
   switch (error) {
-    case WSAECONNREFUSED: return kConnectRefused;
+    case WSAECONNREFUSED:
+    case WSAECONNRESET:
+    case WSAECONNABORTED: return kConnectRefused;
     case WSAENETUNREACH:
     case WSAEHOSTUNREACH:
     case WSAEHOSTDOWN:
-    case WSAENETDOWN: return kUnreachable;
+    case WSAENETDOWN:
+    case WSAEADDRNOTAVAIL:
+    case WSAEAFNOSUPPORT: return kUnreachable;
     case WSAETIMEDOUT: return kConnectTimeout;
+    case WSA_NOT_ENOUGH_MEMORY:
+    case WSAENOBUFS:
+    case WSAEMFILE: return kNoResources;
     default: return kSocketFailure;
   }
 }
 
-/// One connection attempt: the connected socket, or INVALID_SOCKET and the
-/// reason.
-SOCKET ConnectOne(const ADDRINFOW* a, uint64_t attempt_deadline, TransportError* failure) {
-  *failure = kSocketFailure;
+/// What a failure on a connection that stood means (see socket_common.h).
+TransportError LinkErrorKind(int error) {
+  switch (error) {
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAESHUTDOWN:
+    case WSAETIMEDOUT:
+    case WSAENETRESET:
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH: return kClosed;
+    case WSA_NOT_ENOUGH_MEMORY:
+    case WSAENOBUFS: return kNoResources;
+    default: return kSocketFailure;
+  }
+}
+
+/// What a failed wait means: ours when the system lacked memory.
+TransportError WaitErrorKind(int error) {
+  return error == WSA_NOT_ENOUGH_MEMORY || error == WSAENOBUFS ? kNoResources : kSocketFailure;
+}
+
+/// The race's sockets: one for each address, INVALID_SOCKET when none.
+struct Win32Race {
+  const ADDRINFOW* addresses[kMaxRaceAddresses];
+  SOCKET sockets[kMaxRaceAddresses];
+};
+
+/// A socket for `a` that programs this process starts do not inherit and
+/// whose calls do not block; INVALID_SOCKET and the error if there is none.
+SOCKET NewSocket(const ADDRINFOW* a, int* error) {
   SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-  if (s == INVALID_SOCKET) return INVALID_SOCKET;
-  // Programs this process starts must not inherit the connection.
+  if (s == INVALID_SOCKET) {
+    *error = WSAGetLastError();
+    return s;
+  }
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   u_long non_blocking = 1;
-  int error = 0;
   if (ioctlsocket(s, FIONBIO, &non_blocking) != 0) {
-    error = WSAGetLastError();
-  } else if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
-    error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) {
-      int ready = WaitFor(s, true, attempt_deadline);
-      int size = sizeof error;
-      if (ready == 0) {
-        error = WSAETIMEDOUT;
-      } else if (ready < 0) {
-        error = WSAGetLastError();
-      } else if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
-        error = WSAGetLastError();
-      }
-    }
-  }
-  if (error != 0) {
+    *error = WSAGetLastError();
     closesocket(s);
-    *failure = ConnectErrorKind(error);
     return INVALID_SOCKET;
   }
+  return s;
+}
+
+AttemptResult StartAttempt(void* context, size_t i, TransportError* failure) {
+  Win32Race* race = static_cast<Win32Race*>(context);
+  const ADDRINFOW* a = race->addresses[i];
+  if (IsLinkLocalWithoutZone<sockaddr_in6>(a, AF_INET6)) {
+    *failure = kUnreachable;
+    return AttemptResult::kFailed;
+  }
+  int error = 0;
+  SOCKET s = NewSocket(a, &error);
+  if (s == INVALID_SOCKET) {
+    *failure = ConnectErrorKind(error);
+    return AttemptResult::kFailed;
+  }
+  if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
+    race->sockets[i] = s;
+    return AttemptResult::kConnected;
+  }
+  error = WSAGetLastError();
+  if (error == WSAEWOULDBLOCK) {
+    race->sockets[i] = s;
+    return AttemptResult::kConnecting;
+  }
+  closesocket(s);
+  *failure = ConnectErrorKind(error);
+  return AttemptResult::kFailed;
+}
+
+/// The outcome of the attempt on `s`, which select found writable (or not,
+/// then failed).
+RaceEvent Outcome(SOCKET s, bool writable) {
+  RaceEvent event;
+  int error = 0;
+  int size = sizeof error;
+  if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
+    error = WSAGetLastError();
+  }
+  if (error == 0 && !writable) error = WSAECONNRESET;
+  event.result = error == 0 ? AttemptResult::kConnected : AttemptResult::kFailed;
+  event.failure = ConnectErrorKind(error);
+  return event;
+}
+
+int WaitAttempts(void* context, const size_t* indexes, size_t count, uint32_t timeout_ms,
+                 RaceEvent* event) {
+  static_assert(kMaxRaceAddresses <= FD_SETSIZE, "select watches every attempt");
+  Win32Race* race = static_cast<Win32Race*>(context);
+  fd_set connected;
+  fd_set failed;  // a failed connect shows here, not as writable
+  FD_ZERO(&connected);
+  FD_ZERO(&failed);
+  for (size_t k = 0; k < count; ++k) {
+    FD_SET(race->sockets[indexes[k]], &connected);
+    FD_SET(race->sockets[indexes[k]], &failed);
+  }
+  timeval wait = {static_cast<long>(timeout_ms / 1000), static_cast<long>(timeout_ms % 1000) * 1000};
+  int n = select(0, nullptr, &connected, &failed, &wait);
+  if (n < 0) {
+    event->failure = WaitErrorKind(WSAGetLastError());
+    return -1;
+  }
+  for (size_t k = 0; n > 0 && k < count; ++k) {
+    SOCKET s = race->sockets[indexes[k]];
+    bool writable = FD_ISSET(s, &connected) != 0;
+    if (!writable && !FD_ISSET(s, &failed)) continue;
+    *event = Outcome(s, writable);
+    event->index = indexes[k];
+    return 1;
+  }
+  return 0;
+}
+
+void CloseAttempt(void* context, size_t i) {
+  Win32Race* race = static_cast<Win32Race*>(context);
+  if (race->sockets[i] != INVALID_SOCKET) closesocket(race->sockets[i]);
+  race->sockets[i] = INVALID_SOCKET;
+}
+
+/// Readies the race's winner for the exchange.
+void PrepareConnection(SOCKET s) {
   BOOL on = TRUE;  // a failure only costs latency
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
   // Urgent data would otherwise show as an exception in every wait while
   // recv says "would block": a server could make the waits spin.
   setsockopt(s, SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&on), sizeof on);
-  return s;
-}
-
-/// Whether `error` means the peer went away rather than the system failing.
-bool IsPeerGone(int error) {
-  return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAESHUTDOWN;
 }
 
 int Chunk(size_t size) { return size > 0x40000000 ? 0x40000000 : static_cast<int>(size); }
@@ -328,15 +222,20 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
   Status resolved = Resolve(host, port, deadline_ms, &lookup);
   if (!IsOk(resolved)) return resolved;
 
-  Status status = ConnectInTurn(
-      lookup->result, connect_ms, deadline_ms,
-      [out](const ADDRINFOW* a, uint64_t attempt_deadline, TransportError* e) {
-        SOCKET s = ConnectOne(a, attempt_deadline, e);
-        if (s != INVALID_SOCKET) out->handle = static_cast<intptr_t>(s);
-        return s != INVALID_SOCKET;
-      });
-  Release(lookup);
-  return status;
+  Win32Race race;
+  size_t count = RaceOrder(LookupAddresses(lookup), race.addresses);
+  for (SOCKET& s : race.sockets) s = INVALID_SOCKET;
+  RaceSockets sockets{&race, StartAttempt, WaitAttempts, CloseAttempt, RaceClock};
+  RaceLimits limits;
+  limits.attempt_ms = connect_ms;
+  limits.deadline_ms = deadline_ms;
+  size_t winner = 0;
+  Status status = RaceConnections(sockets, count, limits, &winner);
+  ReleaseLookup(lookup);
+  if (!IsOk(status)) return status;
+  PrepareConnection(race.sockets[winner]);
+  out->handle = static_cast<intptr_t>(race.sockets[winner]);
+  return OkStatus();
 }
 
 Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout_ms) {
@@ -354,10 +253,10 @@ Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout
     if (n < 0 && error == WSAEWOULDBLOCK) {
       int ready = WaitFor(s, true, deadline);
       if (ready == 0) return TransportFailure(kReplyTimeout);
-      if (ready < 0) return TransportFailure(kSocketFailure);
+      if (ready < 0) return TransportFailure(WaitErrorKind(WSAGetLastError()));
       continue;
     }
-    return TransportFailure(n < 0 && IsPeerGone(error) ? kClosed : kSocketFailure);
+    return TransportFailure(n < 0 ? LinkErrorKind(error) : kSocketFailure);
   }
   return OkStatus();
 }
@@ -378,10 +277,10 @@ Status ReceiveExact(Connection* c, uint8_t* data, size_t size, uint32_t timeout_
     if (error == WSAEWOULDBLOCK) {
       int ready = WaitFor(s, false, deadline);
       if (ready == 0) return TransportFailure(kReplyTimeout);
-      if (ready < 0) return TransportFailure(kSocketFailure);
+      if (ready < 0) return TransportFailure(WaitErrorKind(WSAGetLastError()));
       continue;
     }
-    return TransportFailure(IsPeerGone(error) ? kClosed : kSocketFailure);
+    return TransportFailure(LinkErrorKind(error));
   }
   return OkStatus();
 }
@@ -389,6 +288,13 @@ Status ReceiveExact(Connection* c, uint8_t* data, size_t size, uint32_t timeout_
 void CloseConnection(Connection* c) {
   if (c->handle != -1) closesocket(static_cast<SOCKET>(c->handle));
   c->handle = -1;
+}
+
+std::string LocalComputerName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1];
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size) || size >= sizeof name) return "";
+  return std::string(name, size);
 }
 
 bool FillRandom(uint8_t* out, size_t size) {

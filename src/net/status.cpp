@@ -13,6 +13,7 @@
 //   connected, no reply in time      kReplyTimeout    121  ERROR_SEM_TIMEOUT
 //   closed or reset later on         kClosed           64  ERROR_NETNAME_DELETED
 //   any other socket error           kSocketFailure    59  ERROR_UNEXP_NET_ERR
+//   no memory, thread or socket here kNoResources       8  ERROR_NOT_ENOUGH_MEMORY
 //   a reply that breaks the protocol (kMalformed)      58  ERROR_BAD_NET_RESP
 //
 // Failures of the logon and of message integrity on our side get the
@@ -87,6 +88,7 @@ constexpr PlatformErrorRow kTable[] = {
     {K::kTransport, kReplyTimeout, 121, "no reply in time", "ERROR_SEM_TIMEOUT"},
     {K::kTransport, kClosed, 64, "closed or reset later on", "ERROR_NETNAME_DELETED"},
     {K::kTransport, kSocketFailure, 59, "other socket error", "ERROR_UNEXP_NET_ERR"},
+    {K::kTransport, kNoResources, 8, "no memory, thread or socket on our side", "ERROR_NOT_ENOUGH_MEMORY"},
     {K::kMalformed, 0, kErrorBadNetResp, "malformed reply", "ERROR_BAD_NET_RESP"},
     // Our side of the logon and of signing.
     {K::kSecurity, kNoCredential, 0x8009030E, "no credential for the target", "SEC_E_NO_CREDENTIALS"},

@@ -17,7 +17,8 @@ enum class StatusKind : uint8_t {
   kSecurity,   // code: a SecurityError, seen by our side of the logon or signing
 };
 
-/// Failures seen on the socket rather than sent by the server.
+/// Failures seen on the socket rather than sent by the server, and failures
+/// of the system under it on our own side.
 enum TransportError : uint32_t {
   kResolveFailed = 1,   // the name does not resolve
   kConnectRefused,      // no listener (RST)
@@ -28,6 +29,7 @@ enum TransportError : uint32_t {
   kClosed,              // closed or reset later on
   kSocketFailure,       // any other socket error
   kNegativeSession,     // a NetBIOS negative session response (access refused)
+  kNoResources,         // our side: no memory, no thread, no socket to be had
 };
 
 /// Failures of the logon or of message integrity on our own side.

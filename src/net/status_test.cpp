@@ -27,6 +27,7 @@ TEST(Status, TransportAndMalformed) {
   EXPECT_EQ(ToPlatformError(TransportFailure(kReplyTimeout)), 121u);
   EXPECT_EQ(ToPlatformError(TransportFailure(kClosed)), 64u);
   EXPECT_EQ(ToPlatformError(TransportFailure(kSocketFailure)), 59u);
+  EXPECT_EQ(ToPlatformError(TransportFailure(kNoResources)), 8u);  // ours, not the network
   EXPECT_EQ(ToPlatformError(Malformed()), 58u);
   EXPECT_EQ(ToPlatformError(Status{StatusKind::kTransport, 999}), 59u);
 }

@@ -6,7 +6,7 @@
 //
 // prints "status=<platform error> kind=<k> code=<c> ms=<elapsed>
 // mech=<logon> dialect=<d> signed=<0|1> trips=<frames sent> encrypted=<0|1>"
-// and, on
+// " port=<TCP port tried last>" and, on
 // success, " name=<UTF-8> sid=<S-1-...>". Exit status 0 when it printed.
 //
 // --record writes the conversation for the replay tests (tests/data): every
@@ -208,6 +208,7 @@ int main(int argc, char** argv) {
          net::ToPlatformError(s), static_cast<unsigned>(s.kind), static_cast<unsigned>(s.code),
          elapsed, MechanismName(report.mechanism), report.dialect,
          report.signed_session ? 1 : 0, report.round_trips, report.encrypted_session ? 1 : 0);
+  printf(" port=%u", static_cast<unsigned>(report.port));
   if (net::IsOk(s)) {
     std::string utf8 = Utf16ToUtf8(domain.name.data(), domain.name.size());
     printf(" name=%s sid=%s", utf8.c_str(), SidText(domain.sid).c_str());

@@ -81,6 +81,7 @@ struct Probe {
   bool is_signed = false;
   bool is_encrypted = false;
   unsigned round_trips = 0;
+  unsigned port = 0;  // the TCP port the query tried last
 };
 
 inline Probe RunProbe(const std::string& server_ns, const std::string& target,
@@ -113,6 +114,8 @@ inline Probe RunProbe(const std::string& server_ns, const std::string& target,
   p.is_signed = is_signed == 1;
   p.round_trips = trips;
   p.is_encrypted = out.text.find(" encrypted=1") != std::string::npos;
+  size_t port = out.text.find(" port=");
+  if (port != std::string::npos) p.port = static_cast<unsigned>(atoi(out.text.c_str() + port + 6));
   size_t name = out.text.find(" name=");
   size_t sid = out.text.find(" sid=");
   if (name != std::string::npos && sid != std::string::npos && sid > name) {
