@@ -45,23 +45,24 @@ bash "$servers" member benchad member1 --ip 127.0.0.2 --conf 'restrict anonymous
   --conf 'server signing = mandatory' >/dev/null
 bash "$servers" member benchad member5 --ip 127.0.0.6 --conf 'restrict anonymous = 2' \
   --conf 'server smb encrypt = required' >/dev/null
-state=${KESTRIN_SERVER_STATE:-/tmp/kestrin-servers}/benchad
+read -r bench _ < <(bash "$servers" where bench)
+read -r benchad state < <(bash "$servers" where benchad)
 bash "$servers" kinit benchad alice "$state/bench.ccache" >/dev/null
 
 none="env KRB5CCNAME=FILE:/nonexistent NTLM_USER_FILE="
 krb="env KRB5_CONFIG=$state/krb5.conf KRB5CCNAME=FILE:$state/bench.ccache NTLM_USER_FILE="
 ntlm="env KRB5_CONFIG=$state/krb5.conf KRB5CCNAME=FILE:/nonexistent NTLM_USER_FILE=$state/users/alice.ntlm"
 declare -A cmd=(
-  [call]="kt-bench $none $build/bench/kestrin_call 127.0.0.1"
-  [kestrin]="kt-bench $none $build/kestrin 127.0.0.1"
-  [baseline]="kt-bench $none $build/baseline/kestrin 127.0.0.1"
-  [rpcclient]="kt-bench $none rpcclient -U% -N 127.0.0.1 -c lsaquery\ 5"
-  [kerberos]="kt-benchad $krb $build/kestrin member1.sales.test"
-  [rpc-k]="kt-benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member1.sales.test -c lsaquery\ 5"
-  [ntlm]="kt-benchad $ntlm $build/kestrin 127.0.0.2"
-  [rpc-U]="kt-benchad $ntlm rpcclient -s $state/client.conf -A $state/users/alice.auth --use-kerberos=disabled 127.0.0.2 -c lsaquery\ 5"
-  [krb-enc]="kt-benchad $krb $build/kestrin member5.sales.test"
-  [rpc-k-enc]="kt-benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member5.sales.test -c lsaquery\ 5"
+  [call]="$bench $none $build/bench/kestrin_call 127.0.0.1"
+  [kestrin]="$bench $none $build/kestrin 127.0.0.1"
+  [baseline]="$bench $none $build/baseline/kestrin 127.0.0.1"
+  [rpcclient]="$bench $none rpcclient -U% -N 127.0.0.1 -c lsaquery\ 5"
+  [kerberos]="$benchad $krb $build/kestrin member1.sales.test"
+  [rpc-k]="$benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member1.sales.test -c lsaquery\ 5"
+  [ntlm]="$benchad $ntlm $build/kestrin 127.0.0.2"
+  [rpc-U]="$benchad $ntlm rpcclient -s $state/client.conf -A $state/users/alice.auth --use-kerberos=disabled 127.0.0.2 -c lsaquery\ 5"
+  [krb-enc]="$benchad $krb $build/kestrin member5.sales.test"
+  [rpc-k-enc]="$benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member5.sales.test -c lsaquery\ 5"
 )
 order=(call kestrin baseline rpcclient kerberos rpc-k ntlm rpc-U krb-enc rpc-k-enc)
 out=$(mktemp -d)
@@ -106,8 +107,8 @@ printf 'kestrin    wall %+.2f ms against the baseline (no credentials around)\n'
 # Round trips per mechanism, as the probe counts them.
 probe="$build/tests/integration/kestrin_query_probe"
 echo
-for how in "kt-bench $none 127.0.0.1" "kt-benchad $krb member1.sales.test" \
-  "kt-benchad $ntlm 127.0.0.2" "kt-benchad $krb member5.sales.test"; do
+for how in "$bench $none 127.0.0.1" "$benchad $krb member1.sales.test" \
+  "$benchad $ntlm 127.0.0.2" "$benchad $krb member5.sales.test"; do
   set -- $how
   ns=$1; shift
   target=${*: -1}

@@ -22,10 +22,11 @@
 
 namespace {
 
-/// Requests one query can send: four SESSION_SETUP legs and five more round
-/// trips (the CREATE and BIND may go twice), plus the READs allowed for each
-/// of the four pipe answers.
-constexpr size_t kMaxSends = 4 + 5 + 4 * 64;
+/// Requests one query can send: four SESSION_SETUP legs and at most nine
+/// more frames (NEGOTIATE; on one credit TREE_CONNECT, CREATE and BIND
+/// each alone; CREATE and BIND again; the validation alone; the two calls),
+/// plus the READs allowed for each of the four pipe answers.
+constexpr size_t kMaxSends = 4 + 9 + 4 * 64;
 
 struct FakeServer {
   std::vector<uint8_t> stream;  // every frame, prefixes included

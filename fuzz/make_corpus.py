@@ -15,7 +15,10 @@ CONVERSATIONS = {"lsa": "samba_sales_lsa.txt", "denied": "samba_sales_denied.txt
                  "ntlm-210": "ntlm_member2_210.txt",
                  "krb5-aes128gcm": "krb5_member5_311_aes128gcm.txt",
                  "ntlm-aes128ccm-302": "ntlm_member9_302_aes128ccm.txt",
-                 "krb5-ipc-encrypted": "krb5_member10_311_ipc_encrypted.txt"}
+                 "krb5-ipc-encrypted": "krb5_member10_311_ipc_encrypted.txt",
+                 "lsa-credits1": "samba_sales_credits1.txt",
+                 "lsa-credits2": "samba_sales_credits2.txt",
+                 "ntlm-302-credits1": "ntlm_member11_302_credits1.txt"}
 
 
 def H(text):

@@ -28,4 +28,4 @@ cmake --build --preset default --target kestrin >/dev/null
 trap 'bash scripts/test-servers.sh stop demo >/dev/null 2>&1 || true' EXIT
 bash scripts/test-servers.sh start demo --netbios SALES --sid S-1-5-21-100-200-300 >/dev/null
 echo "\$ kestrin \\\\SALES"
-ip netns exec kt-demo build/kestrin '\\SALES'
+ip netns exec "$(bash scripts/test-servers.sh where demo | cut -d' ' -f1)" build/kestrin '\\SALES'

@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-fuzz
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
-  -DKESTRIN_FUZZ=ON -DKESTRIN_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  -DKESTRIN_FUZZ=ON -DKESTRIN_TESTS=OFF -DKESTRIN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2 --target kestrin_reply_fuzz kestrin_exchange_fuzz
 
 run() {  # target corpus-dir seconds max-len

@@ -1,8 +1,9 @@
 #!/bin/bash
-# Test servers for kestrin, each alone in a network namespace kt-NAME with
-# only loopback: a standalone Samba, a fake listener on port 445 for the
-# failure paths, or an Active Directory domain controller with member
-# servers that domain users log on to (Kerberos and NTLM). Needs root.
+# Test servers for kestrin, each alone in a network namespace PREFIX-NAME
+# (kt-NAME unless KESTRIN_NS_PREFIX says otherwise) with only loopback: a
+# standalone Samba, a fake listener on port 445 for the failure paths, or an
+# Active Directory domain controller with member servers that domain users
+# log on to (Kerberos and NTLM). Needs root.
 #
 #   test-servers.sh start NAME [--netbios N] [--workgroup W] [--sid S]
 #                   [--conf 'smb.conf line']... [--ready rpc|tcp]
@@ -15,6 +16,15 @@
 #   test-servers.sh silence NAME ADDRESS PORT
 #   test-servers.sh stop NAME [MEMBER]
 #   test-servers.sh stopall
+#   test-servers.sh where NAME     (prints NAME's namespace and state directory)
+#
+# Runs that must not meet, such as two test runs on one machine, each set
+# KESTRIN_NS_PREFIX (letters, digits, _ . -; it never starts with "kt-"
+# unless it is kt- itself): their namespaces, the files under /etc/netns
+# and the state directory (by default /tmp/kestrin-servers/PREFIX without
+# its last "-") are then theirs alone, and stopall stops only those. Only the
+# provisioned domain template is shared, read-only once made, in
+# $KESTRIN_SERVER_CACHE (default /tmp/kestrin-servers/.cache).
 #
 # For start and fake, 127.0.0.1 and ::1 answer to the NetBIOS name and
 # "localhost" in the namespace (/etc/netns/kt-NAME/hosts); every other name
@@ -33,7 +43,7 @@
 # S-1-5-21-100-200-300; its DC dc1 (dc1.sales.test) on 127.0.0.1 and ::1,
 # samba -M single, tls enabled = no, no DNS server, passwords that never
 # expire, and a user alice with the password Pw-Alice.123. The first "dc"
-# provisions it into $KESTRIN_SERVER_STATE/.dc-template-vN (9-15 s); later
+# provisions it into $KESTRIN_SERVER_CACHE/dc-template-vN (9-15 s); later
 # ones copy that (about 2 s). Ready when "lsaquery 5" as SALES\alice works
 # (NTLM); then one line, paths included, for tests to read:
 #   kt-NAME ready: dc host=dc1.sales.test realm=SALES.TEST domain=SALES
@@ -74,20 +84,31 @@
 # give it KRB5CCNAME and -N (it asks for cifs/member1@SALES.TEST itself).
 set -euo pipefail
 
-PREFIX=kt-
-STATE_ROOT=${KESTRIN_SERVER_STATE:-/tmp/kestrin-servers}
+PREFIX=${KESTRIN_NS_PREFIX:-kt-}
+if [ "$PREFIX" = kt- ]; then
+  STATE_ROOT=${KESTRIN_SERVER_STATE:-/tmp/kestrin-servers}
+else
+  STATE_ROOT=${KESTRIN_SERVER_STATE:-/tmp/kestrin-servers/${PREFIX%-}}
+fi
+CACHE_ROOT=${KESTRIN_SERVER_CACHE:-/tmp/kestrin-servers/.cache}
 READY_LIMIT_S=${KESTRIN_SERVER_READY_S:-30}
 PYTHON=/usr/bin/python3
 
 die() { echo "test-servers: $*" >&2; exit 1; }
 
 usage() {
-  sed -n '7,17p' "$0" | sed 's/^#  *//' >&2
+  sed -n '/^#   test-servers.sh start/,/^#   test-servers.sh where/p' "$0" | sed 's/^#  *//' >&2
   exit 2
 }
 
 check_name() {
   [[ $1 =~ ^[A-Za-z0-9_.-]{1,40}$ ]] || die "bad server name '$1' (letters, digits, _ . - only)"
+}
+
+# A prefix of another run's would let this run's stopall reach its servers.
+check_prefix() {
+  [[ $PREFIX =~ ^[A-Za-z0-9_.-]{1,24}$ ]] || die "bad KESTRIN_NS_PREFIX '$PREFIX'"
+  [[ $PREFIX == kt- || $PREFIX != kt-* ]] || die "KESTRIN_NS_PREFIX '$PREFIX' starts with kt-"
 }
 
 namespace_exists() { [ -e "/run/netns/$1" ]; }
@@ -328,7 +349,7 @@ ADMIN_PASSWORD=Adm1n-Pass.Test
 TEST_USER=alice
 TEST_PASSWORD=Pw-Alice.123
 # Raise when what build_dc_template makes changes.
-TEMPLATE=$STATE_ROOT/.dc-template-v1
+TEMPLATE=$CACHE_ROOT/dc-template-v1
 
 # Runs a command in namespace `ns` without a controlling terminal, so that
 # Python's getpass (samba-tool) reads the password from stdin, not a tty.
@@ -345,8 +366,8 @@ in_ns_no_tty() {
 # (twice) from stdin.
 build_dc_template() {
   local ns=$1 tmp
-  mkdir -p "$STATE_ROOT"
-  tmp=$(mktemp -d "$STATE_ROOT/.dc-template.XXXXXX")
+  mkdir -p "$CACHE_ROOT"
+  tmp=$(mktemp -d "$CACHE_ROOT/.dc-template.XXXXXX")
   printf '%s\n' "$REALM" "$DOMAIN" dc NONE "$ADMIN_PASSWORD" "$ADMIN_PASSWORD" |
     in_ns_no_tty "$ns" samba-tool domain provision --interactive \
       --host-name="$DC_HOST" --domain-sid="$DC_SID" --targetdir="$tmp" \
@@ -759,6 +780,13 @@ silence() {
 
 main() {
   [ $# -ge 1 ] || usage
+  check_prefix
+  if [ "$1" = where ]; then
+    [ $# -eq 2 ] || usage
+    check_name "$2"
+    echo "$PREFIX$2 $STATE_ROOT/$2"
+    return
+  fi
   [ "$(id -u)" = 0 ] || die "needs root (ip netns)"
   local command=$1
   shift
@@ -776,8 +804,8 @@ main() {
       if [ $# -eq 2 ]; then stop_member "$1" "$2"; else stop_server "$1"; fi ;;
     stopall)
       local ns
-      for ns in $(ip netns list | awk '{print $1}' | grep "^$PREFIX" || true); do
-        stop_server "${ns#"$PREFIX"}"
+      for ns in $(ip netns list | awk '{print $1}'); do
+        [[ $ns != "$PREFIX"* ]] || stop_server "${ns#"$PREFIX"}"
       done ;;
     *) usage ;;
   esac

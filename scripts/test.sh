@@ -7,12 +7,27 @@
 # ends with a count of the stages that passed, failed and were skipped. A
 # stage that exits 77 could not run here (the 32-bit tests where the machine
 # runs no 32-bit code): skipped, never passed.
+#
+# The run's test servers carry a namespace prefix and a state directory of
+# its own (KESTRIN_NS_PREFIX, KESTRIN_SERVER_STATE; made from this shell's
+# process id unless given), so that runs in two clones on one machine never
+# meet; at the end the run stops its own servers, and only those.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 passed=0
 failed=0
 skipped=0
+
+if [ -z "${KESTRIN_NS_PREFIX:-}" ]; then
+  export KESTRIN_NS_PREFIX=kt$$-
+  export KESTRIN_SERVER_STATE=/tmp/kestrin-servers/kt$$
+  own_servers() {
+    [ "$(id -u)" != 0 ] || bash scripts/test-servers.sh stopall >/dev/null 2>&1
+    rm -rf "$KESTRIN_SERVER_STATE"
+  }
+  trap own_servers EXIT
+fi
 
 stage() {
   local name=$1 start=$SECONDS status; shift

@@ -1,9 +1,9 @@
 // The account-domain query: NEGOTIATE, the logon (anonymous: two
-// SESSION_SETUP legs; Kerberos one; NTLM two), TREE_CONNECT + CREATE +
-// IOCTL(BIND) as a related compound, then one IOCTL per LSA call; on a
-// signed 3.0.x session the negotiation's validation rides along with the
-// first call. Six round trips anonymously, five with Kerberos. The
-// connection is simply closed at the end: the server needs no teardown.
+// SESSION_SETUP legs; Kerberos one; NTLM two), the lsarpc pipe opened with
+// TREE_CONNECT + CREATE + IOCTL(BIND) (lsa_pipe.h), then one IOCTL per LSA
+// call. Six round trips anonymously, five with Kerberos; on a server that
+// grants one credit at a time, two more. The connection is simply closed
+// at the end: the server needs no teardown.
 #include "net/domain_query.h"
 
 #include <string>
@@ -11,6 +11,7 @@
 
 #include "net/dcerpc.h"
 #include "net/lsa.h"
+#include "net/lsa_pipe.h"
 #include "net/netbios_session.h"
 #include "net/server_name.h"
 #include "net/smb2.h"
@@ -21,195 +22,10 @@
 namespace net {
 namespace {
 
-/// READs tolerated while reassembling one RPC reply.
-constexpr int kMaxPipeReads = 64;
 /// The longest server name we put into the tree path.
 constexpr size_t kMaxServerUnits = 255;
-constexpr uint32_t kBindCallId = 1;
 constexpr uint32_t kOpenPolicyCallId = 2;
 constexpr uint32_t kQueryCallId = 3;
-
-/// One query's state on its connection.
-struct Exchange {
-  Smb2Connection connection;
-  Smb2Session session;
-  Smb2FileId file;
-};
-
-/// Moves whole PDUs from `pending` to `reply` (or checks the BIND_ACK when
-/// `bind`); `*done` once the answer is complete.
-Status TakePdus(std::vector<uint8_t>* pending, uint32_t call_id, bool bind, RpcReply* reply,
-                bool* done) {
-  *done = false;
-  while (pending->size() >= kRpcHeaderSize) {
-    size_t length = PduLength(pending->data(), pending->size());
-    if (length < kRpcHeaderSize || length > kRpcMaxFrag) return Malformed();
-    if (pending->size() < length) return OkStatus();
-    Status s = bind ? DecodeBindAck(pending->data(), length, call_id)
-                    : AddReplyFragment(pending->data(), length, call_id, reply);
-    if (!IsOk(s)) return s;
-    pending->erase(pending->begin(), pending->begin() + static_cast<ptrdiff_t>(length));
-    if (bind || reply->complete) {
-      // Bytes after the answer would be read as the next call's reply.
-      if (!pending->empty()) return Malformed();
-      *done = true;
-      return OkStatus();
-    }
-  }
-  return OkStatus();
-}
-
-using PipeDecoder = Status (*)(const Smb2Message&, const uint8_t**, size_t*);
-
-/// Appends what an IOCTL or READ answer brought from the pipe to `pending`.
-/// STATUS_BUFFER_OVERFLOW only says more is waiting; the data is good.
-Status TakePipeData(const Smb2Message& m, PipeDecoder decode, std::vector<uint8_t>* pending) {
-  uint32_t status = m.header.status;
-  if (status != kStatusSuccess && status != kStatusBufferOverflow) return ServerFailure(m);
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  Status s = decode(m, &data, &size);
-  if (!IsOk(s)) return s;
-  if (size > kRpcMaxFrag) return Malformed();  // more than we allowed it to send
-  pending->insert(pending->end(), data, data + size);
-  return OkStatus();
-}
-
-/// READs the pipe for the rest of an RPC answer (MS-SMB2 3.2.4.6).
-Status ReadPipe(Exchange* x, std::vector<uint8_t>* pending) {
-  Smb2Ids ids;
-  if (!NextIds(&x->connection, false, &ids)) return Malformed();
-  Smb2Frame f;
-  StartFrame(&f);
-  AppendRead(&f, ids, x->file, kRpcMaxFrag);
-  Smb2Message m;
-  Status s = SendOne(&x->connection, &f, ids, kSmb2Read, &m);
-  if (!IsOk(s)) return s;
-  size_t before = pending->size();
-  s = TakePipeData(m, DecodeReadResponse, pending);
-  // No progress while a PDU is unfinished would only repeat itself.
-  if (IsOk(s) && pending->size() == before) return Malformed();
-  return s;
-}
-
-/// The answer to the pipe IOCTL `ioctl_id`: its output, then READs until the
-/// DCE/RPC fragments say the answer is whole. A pipe READ may return part of
-/// a message with STATUS_SUCCESS, so only frag_length decides.
-Status ReceivePipeAnswer(Exchange* x, uint64_t ioctl_id, uint32_t call_id, bool bind,
-                         RpcReply* reply) {
-  Smb2Message m;
-  Status s = ReceiveResponse(&x->connection, ioctl_id, kSmb2Ioctl, &m);
-  std::vector<uint8_t> pending;
-  if (IsOk(s)) s = TakePipeData(m, DecodeIoctlResponse, &pending);
-  for (int reads = 0; IsOk(s); ++reads) {
-    bool done = false;
-    s = TakePdus(&pending, call_id, bind, reply, &done);
-    if (!IsOk(s) || done) return s;
-    if (reads == kMaxPipeReads) return Malformed();
-    s = ReadPipe(x, &pending);
-  }
-  return s;
-}
-
-/// The answers to a CREATE of lsarpc (`create`) and the BIND after it.
-Status ReceiveCreateAndBind(Exchange* x, uint64_t create, uint64_t bind) {
-  Smb2Message m;
-  Status s = ReceiveResponse(&x->connection, create, kSmb2Create, &m);
-  if (!IsOk(s)) return s;
-  if (m.header.status != kStatusSuccess) return ServerFailure(m);
-  s = DecodeCreateResponse(m, &x->file);
-  if (!IsOk(s)) return s;
-  RpcReply unused;
-  return ReceivePipeAnswer(x, bind, kBindCallId, true, &unused);
-}
-
-/// Appends CREATE lsarpc and the BIND related to it.
-void AppendCreateAndBind(Smb2Frame* f, const Smb2Ids& create_ids, const Smb2Ids& bind_ids) {
-  std::vector<uint8_t> bind;
-  EncodeLsaBind(kBindCallId, &bind);
-  Smb2FileId from_create;  // all ones: the file the CREATE before it opened
-  from_create.persistent = ~uint64_t{0};
-  from_create.volatile_id = ~uint64_t{0};
-  AppendCreatePipe(f, create_ids, u"lsarpc");
-  AppendPipeTransceive(f, bind_ids, from_create, bind.data(), bind.size());
-}
-
-/// CREATE and BIND again, encrypted, after the server said with its
-/// TREE_CONNECT answer that IPC$ wants encryption: the first two went out
-/// in clear before it could (MS-SMB2 3.2.5.5). Their answers, refusals most
-/// likely, are read and dropped first. One more round trip, only here.
-Status RetryEncrypted(Exchange* x, Status first, uint64_t bind) {
-  if (first.kind != StatusKind::kNtStatus) return first;
-  Smb2Message m;
-  Status s = ReceiveResponse(&x->connection, bind, kSmb2Ioctl, &m);
-  if (!IsOk(s)) return s;
-  Smb2Ids create_ids, bind_ids;
-  if (!NextIds(&x->connection, false, &create_ids) || !NextIds(&x->connection, true, &bind_ids)) {
-    return Malformed();
-  }
-  Smb2Frame f;
-  StartFrame(&f);
-  AppendCreateAndBind(&f, create_ids, bind_ids);
-  s = SendFrame(&x->connection, &f);
-  if (!IsOk(s)) return s;
-  return ReceiveCreateAndBind(x, create_ids.message_id, bind_ids.message_id);
-}
-
-/// TREE_CONNECT IPC$, CREATE lsarpc and the BIND, as one related compound.
-Status OpenLsaPipe(Exchange* x, const std::u16string& tree_path) {
-  Smb2Connection* c = &x->connection;
-  Smb2Ids tree_ids, create_ids, bind_ids;
-  if (!NextIds(c, false, &tree_ids) || !NextIds(c, true, &create_ids) ||
-      !NextIds(c, true, &bind_ids)) {
-    return Malformed();
-  }
-  Smb2Frame f;
-  StartFrame(&f);
-  AppendTreeConnect(&f, tree_ids, tree_path);
-  AppendCreateAndBind(&f, create_ids, bind_ids);
-  Smb2Message m;
-  Status s = SendOne(c, &f, tree_ids, kSmb2TreeConnect, &m);
-  if (!IsOk(s)) return s;
-  if (m.header.status != kStatusSuccess) return ServerFailure(m);
-  // An async header has no TreeId; the tree would be lost.
-  if (m.header.flags & kSmb2FlagAsync) return Malformed();
-  uint32_t share_flags = 0;
-  s = DecodeTreeConnectResponse(m, &share_flags);
-  if (!IsOk(s)) return s;
-  c->tree_id = m.header.tree_id;
-  bool newly_encrypted = (share_flags & kSmb2ShareEncrypt) != 0 && !c->encrypt;
-  if (newly_encrypted) {
-    if (!c->can_encrypt) return SecurityFailure(kNoCipher);
-    c->encrypt = true;  // MS-SMB2 3.2.5.5: all on this tree, from now on
-  }
-  s = ReceiveCreateAndBind(x, create_ids.message_id, bind_ids.message_id);
-  if (newly_encrypted && !IsOk(s)) s = RetryEncrypted(x, s, bind_ids.message_id);
-  return s;
-}
-
-/// One LSA call: REQUEST in an IOCTL, the reassembled reply stub out. When
-/// the negotiation is still to be validated, its FSCTL goes first in the
-/// same frame (not related: its outcome must not touch the call's) and is
-/// checked before anything of the call's answer is used.
-Status CallLsa(Exchange* x, uint32_t call_id, uint16_t opnum, const std::vector<uint8_t>& stub,
-               RpcReply* reply) {
-  Smb2Connection* c = &x->connection;
-  bool validate = call_id == kOpenPolicyCallId && NeedsValidation(*c, x->session);
-  Smb2Ids validate_ids, ids;
-  if ((validate && !NextIds(c, false, &validate_ids)) || !NextIds(c, false, &ids)) {
-    return Malformed();
-  }
-  std::vector<uint8_t> pdu;
-  EncodeRequest(call_id, opnum, stub.data(), stub.size(), &pdu);
-  Smb2Frame f;
-  StartFrame(&f);
-  if (validate) AppendValidateNegotiate(&f, validate_ids, x->session.offer);
-  AppendPipeTransceive(&f, ids, x->file, pdu.data(), pdu.size());
-  Status s = SendFrame(c, &f);
-  if (IsOk(s) && validate) s = CheckValidation(c, x->session, validate_ids.message_id);
-  if (!IsOk(s)) return s;
-  return ReceivePipeAnswer(x, ids.message_id, call_id, false, reply);
-}
 
 // MS-LSAD 3.1.4.4.1 and 3.1.4.4.4: open the policy, ask for level 5.
 Status QueryPolicy(Exchange* x, AccountDomain* out) {
@@ -257,13 +73,11 @@ Status RunQuery(Transport* transport, Authenticator* logon, const std::u16string
   return s;
 }
 
-/// `\\server\IPC$`, naming the server as typed (the host when nothing was).
-/// Servers do not check the name; it only has to be well formed.
+/// `\\server\IPC$`, naming the server as typed (the host when nothing was;
+/// an IPv6 literal in its ipv6-literal.net form). Servers do not check the
+/// name; it only has to be well formed.
 std::u16string TreePath(const char16_t* server, const std::string& host) {
-  if (server[0] == u'\\' && server[1] == u'\\') server += 2;  // as ServerHost does
-  std::u16string name(server);
-  if (name.empty()) name.assign(host.begin(), host.end());  // the loopback literal
-  return u"\\\\" + name + u"\\IPC$";
+  return u"\\\\" + UncServerName(server, host) + u"\\IPC$";
 }
 
 /// The connection behind a Transport.

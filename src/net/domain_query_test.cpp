@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/smb2.h"
@@ -82,6 +83,66 @@ TEST_F(DomainQueryFlow, RecordedConversationGivesNameAndSidInSixRoundTrips) {
   // Byte for byte what the server accepted, ids and random bytes included.
   for (size_t i = 0; i < peer.sent.size(); ++i) EXPECT_EQ(peer.sent[i], c_.sent[i]) << i;
   EXPECT_LE(peer.longest_wait, QueryLimits().reply_ms);
+}
+
+// The credits the final SESSION_SETUP answer grants decide how the pipe is
+// opened: the whole compound, one request alone, or nothing at all when the
+// server left no credit (which it must not).
+TEST_F(DomainQueryFlow, GrantedCreditsShapeTheNextFrame) {
+  for (uint16_t granted : {0, 1, 2, 3}) {
+    std::vector<ServerFrame> frames = c_.received;
+    frames[2].bytes[4 + 14] = static_cast<uint8_t>(granted);
+    frames[2].bytes[4 + 15] = 0;
+    FakePeer peer;
+    peer.frames = frames;
+    peer.random = c_.random;
+    AccountDomain out;
+    Status s = RunPeer(&peer, &out);
+    if (granted == 0) {
+      EXPECT_EQ(s.kind, StatusKind::kMalformed);
+      EXPECT_EQ(peer.sent.size(), 3u);
+      continue;
+    }
+    ASSERT_GE(peer.sent.size(), 4u) << granted;
+    Smb2Header tree = FirstHeader(peer.sent[3]);
+    EXPECT_EQ(tree.command, kSmb2TreeConnect);
+    EXPECT_EQ(tree.next_command == 0, granted < 3) << granted;
+    if (granted == 3) {
+      EXPECT_TRUE(IsOk(s));
+    }
+  }
+}
+
+// Recorded against servers that grant one and two credits at a time: the
+// compound goes one request at a time (with two credits: TREE_CONNECT
+// alone, then CREATE + BIND), the CREATE with the TreeId the TREE_CONNECT
+// answer gave, a lone BIND with the FileId of the CREATE answer.
+TEST(DomainQueryCredits, StingyServersGetOneRequestAtATime) {
+  for (auto [file, trips] : {std::pair<const char*, size_t>{"samba_sales_credits1.txt", 8},
+                             {"samba_sales_credits2.txt", 7}}) {
+    SCOPED_TRACE(file);
+    Conversation c = LoadConversation(file);
+    FakePeer peer;
+    peer.frames = c.received;
+    peer.random = c.random;
+    AccountDomain out;
+    ASSERT_TRUE(IsOk(RunPeer(&peer, &out)));
+    EXPECT_EQ(out.name, u"SALES");
+    ASSERT_EQ(peer.sent.size(), trips);
+    ASSERT_EQ(c.sent.size(), trips);
+    for (size_t i = 0; i < trips; ++i) EXPECT_EQ(peer.sent[i], c.sent[i]) << i;
+    Smb2Header create = FirstHeader(peer.sent[4]);
+    EXPECT_EQ(create.command, kSmb2Create);
+    EXPECT_EQ(create.flags & kSmb2FlagRelated, 0u);
+    EXPECT_EQ(create.tree_id, FirstHeader(c.received[3].bytes).tree_id);
+    if (trips == 8) {
+      const size_t file_in_create = 4 + 64 + 64, file_in_ioctl = 4 + 64 + 8;
+      Bytes opened(c.received[4].bytes.begin() + file_in_create,
+                   c.received[4].bytes.begin() + file_in_create + 16);
+      Bytes used(peer.sent[5].begin() + file_in_ioctl, peer.sent[5].begin() + file_in_ioctl + 16);
+      EXPECT_EQ(used, opened);
+    }
+  }
 }
 
 TEST_F(DomainQueryFlow, FailingEachReceiveFailsCleanly) {
@@ -264,6 +325,14 @@ TEST_F(DomainQueryFlow, ServerErrorAtEachStepIsReported) {
     h.status = 0x80000006;
     frames[k].bytes = Frame(h, kErrorBody);
     EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed) << k;
+    // Each status the platform's translation knows comes out as its number,
+    // MORE_PROCESSING_REQUIRED included: at each step the same.
+    for (auto [status, platform] : {std::pair<uint32_t, uint32_t>{0xC0000001, 31},
+                                    {0xC00000D0, 71}, {0xC0000016, 234}, {0xC0000199, 1808}}) {
+      h.status = status;
+      frames[k].bytes = Frame(h, kErrorBody);
+      EXPECT_EQ(ToPlatformError(RunFrames(frames)), platform) << k << " " << status;
+    }
   }
   // As recorded from a server that refuses anonymous access to IPC$.
   Conversation denied = LoadConversation("samba_sales_denied.txt");

@@ -26,6 +26,15 @@ bool TrailingStatus(const uint8_t* stub, size_t size, uint32_t* status) {
   return ok(r);
 }
 
+/// A C0 or C1 control character, DEL or NUL: none is part of a NetBIOS or
+/// DNS domain name, and printed they could forge lines or terminal escapes.
+bool HasControl(const std::u16string& text) {
+  for (char16_t c : text) {
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return true;
+  }
+  return false;
+}
+
 // MS-DTYP 2.3.10 RPC_UNICODE_STRING, deferred part: max_count, offset,
 // actual_count and the characters (no NUL), then the pad to 4.
 bool ReadNameBody(WireReader& r, uint16_t length, std::u16string* name) {
@@ -35,7 +44,7 @@ bool ReadNameBody(WireReader& r, uint16_t length, std::u16string* name) {
   if (!ok(r) || offset != 0 || actual_count > max_count || actual_count != length / 2u) {
     return false;
   }
-  return ReadUtf16(r, actual_count, name) && AlignTo(r, 4);
+  return ReadUtf16(r, actual_count, name) && !HasControl(*name) && AlignTo(r, 4);
 }
 
 // MS-DTYP 2.4.2.3 RPC_SID: the conformance first, then Revision,

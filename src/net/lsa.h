@@ -33,7 +33,8 @@ void EncodeQueryAccountDomain(const PolicyHandle& handle, std::vector<uint8_t>* 
 /// union, the RPC_UNICODE_STRING and the RPC_SID, every count and offset
 /// checked against the stub (a SID's conformant count must equal its
 /// SubAuthorityCount and be at most 15; revision must be 1). A name of
-/// length 0 is valid. `out` is written only on success.
+/// length 0 is valid; one with a control character (U+0000-U+001F,
+/// U+007F-U+009F) is not. `out` is written only on success.
 Status DecodeAccountDomain(const uint8_t* stub, size_t size, AccountDomain* out);
 
 }  // namespace net

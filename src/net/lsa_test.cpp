@@ -209,6 +209,30 @@ TEST(Lsa, HostileRepliesAreMalformed) {
   }
 }
 
+// A name that would print as a forged line or a terminal escape: every C0
+// and C1 control, DEL and NUL, anywhere in the name. The characters just
+// outside those ranges, and letters beyond the BMP, are names.
+TEST(Lsa, ControlCharactersInTheNameAreMalformed) {
+  auto with = [](char16_t c, size_t at) {
+    DomainStub d;
+    d.chars[at] = c;
+    return Build(d);
+  };
+  for (char16_t c : {u'\0', u'\n', u'\r', u'\x1B', u'\x1F', u'\x7F', u'\x80', u'\x9B', u'\x9F'}) {
+    for (size_t at : {0, 3, 6}) {
+      AccountDomain d;
+      d.name = u"untouched";
+      EXPECT_TRUE(IsMalformed(Decode(with(c, at), &d))) << int(c) << " at " << at;
+      EXPECT_EQ(d.name, u"untouched");
+    }
+  }
+  for (char16_t c : {u' ', u'~', u'\xA0', u'\xFF', u'\x2028', u'\xD83D'}) {
+    AccountDomain d;
+    EXPECT_TRUE(IsOk(Decode(with(c, 3), &d))) << int(c);
+    EXPECT_EQ(d.name[3], c);
+  }
+}
+
 TEST(Lsa, TruncatedRepliesFailCleanly) {
   std::vector<uint8_t> domain = Hex(kAccountDomainHex);
   for (size_t n = 0; n < domain.size(); ++n) {

@@ -2,6 +2,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 #include "platform/utf.h"
 
@@ -12,6 +13,55 @@ namespace {
 constexpr size_t kMaxHostBytes = 255;
 
 bool IsControl(uint32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
+bool AllDigits(const std::string& text) {
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return !text.empty();
+}
+
+/// "a.b.c.d" as two hexadecimal groups ("c000-201" for 192.0.2.1); the text
+/// unchanged when it is no dotted quad.
+std::string IpV4AsGroups(const std::string& text) {
+  unsigned octets[4] = {};
+  size_t part = 0, digits = 0;
+  for (char c : text) {
+    if (c == '.' && digits > 0 && part < 3) {
+      ++part;
+      digits = 0;
+    } else if (c >= '0' && c <= '9' && digits < 3) {
+      octets[part] = octets[part] * 10 + static_cast<unsigned>(c - '0');
+      ++digits;
+    } else {
+      return text;
+    }
+  }
+  if (part != 3 || digits == 0) return text;
+  for (unsigned octet : octets) {
+    if (octet > 255) return text;
+  }
+  char groups[16];
+  snprintf(groups, sizeof groups, "%x-%x", octets[0] << 8 | octets[1], octets[2] << 8 | octets[3]);
+  return groups;
+}
+
+// The ipv6-literal.net name of an IPv6 literal (zone, if any, after '%').
+std::string Ipv6LiteralName(const std::string& literal) {
+  size_t percent = literal.find('%');
+  std::string address = literal.substr(0, percent);
+  std::string zone = percent == std::string::npos ? "" : literal.substr(percent + 1);
+  size_t last = address.rfind(':');
+  if (address.find('.', last) != std::string::npos) {
+    address = address.substr(0, last + 1) + IpV4AsGroups(address.substr(last + 1));
+  }
+  for (char& c : address) c = c == ':' ? '-' : c;
+  if (address.empty()) return literal;  // no address: the resolver refuses it
+  if (address.front() == '-') address = "0" + address;
+  if (address.back() == '-') address += "0";
+  if (AllDigits(zone)) address += "s" + zone;
+  return address + ".ipv6-literal.net";
+}
 
 }  // namespace
 
@@ -46,6 +96,18 @@ bool ServerHost(const char16_t* server, std::string* host) {
   if (text.size() > kMaxHostBytes) return false;
   *host = text;
   return true;
+}
+
+std::u16string UncServerName(const char16_t* server, const std::string& host) {
+  // A DNS name or an IPv4 address never holds a colon.
+  if (host.find(':') != std::string::npos) {
+    std::string name = Ipv6LiteralName(host);
+    return Utf8ToUtf16(name.data(), name.size());
+  }
+  if (server != nullptr && server[0] == u'\\' && server[1] == u'\\') server += 2;
+  std::u16string name(server != nullptr ? server : u"");
+  if (name.empty()) name.assign(host.begin(), host.end());  // the loopback literal
+  return name;
 }
 
 }  // namespace net

@@ -74,3 +74,33 @@ TEST(ServerHostTest, LengthLimitCountsUtf8Bytes) {
 }
 
 }  // namespace
+
+namespace {
+
+std::u16string Unc(const char16_t* server) {
+  std::string host;
+  EXPECT_TRUE(net::ServerHost(server, &host));
+  return net::UncServerName(server, host);
+}
+
+// Names and IPv4 addresses go as typed; an IPv6 literal, with or without
+// brackets, in the ipv6-literal.net form: a label with no ':', '[' or '%'.
+TEST(UncServerNameTest, Ipv6LiteralsTakeTheLiteralNetForm) {
+  EXPECT_EQ(Unc(u"\\\\SALES"), u"SALES");
+  EXPECT_EQ(Unc(u"M\u00fcller"), u"M\u00fcller");
+  EXPECT_EQ(Unc(u"192.0.2.10"), u"192.0.2.10");
+  EXPECT_EQ(Unc(u""), u"127.0.0.1");
+  EXPECT_EQ(Unc(u"::1"), u"0--1.ipv6-literal.net");
+  EXPECT_EQ(Unc(u"\\\\[::1]"), u"0--1.ipv6-literal.net");
+  EXPECT_EQ(Unc(u"2001:db8::10"), u"2001-db8--10.ipv6-literal.net");
+  EXPECT_EQ(Unc(u"fe80::"), u"fe80--0.ipv6-literal.net");
+  EXPECT_EQ(Unc(u"::"), u"0--0.ipv6-literal.net");
+  EXPECT_EQ(Unc(u"FE80::1%4"), u"FE80--1s4.ipv6-literal.net");
+  EXPECT_EQ(Unc(u"[fe80::1%eth0]"), u"fe80--1.ipv6-literal.net");
+  EXPECT_EQ(Unc(u"::ffff:192.0.2.1"), u"0--ffff-c000-201.ipv6-literal.net");
+  EXPECT_EQ(Unc(u"64:ff9b::255.255.255.255"), u"64-ff9b--ffff-ffff.ipv6-literal.net");
+  // Not an address: left as it was for the resolver to refuse.
+  EXPECT_EQ(Unc(u"::1.2.3.256"), u"0--1.2.3.256.ipv6-literal.net");
+}
+
+}  // namespace

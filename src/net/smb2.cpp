@@ -544,4 +544,14 @@ void GrantCredits(Smb2Credits* c, uint16_t granted) {
   c->limit = c->limit > kCap - granted ? kCap : c->limit + granted;
 }
 
+// One at a time rather than as many as fit: the answer to the first can
+// change how the rest must go (a TREE_CONNECT's share flags may turn
+// encryption on), and a shorter chain saves no round trip on our chains of
+// two and three.
+size_t PlanFrame(const Smb2Credits& c, size_t wanted) {
+  uint64_t window = c.next_id < c.limit ? c.limit - c.next_id : 0;
+  if (wanted == 0 || window == 0) return 0;
+  return window >= wanted ? wanted : 1;
+}
+
 }  // namespace net

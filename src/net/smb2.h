@@ -197,6 +197,12 @@ struct Smb2Credits {
 [[nodiscard]] bool TakeMessageIds(Smb2Credits* c, uint64_t n, uint64_t* first);
 /// Adds the credits a response granted.
 void GrantCredits(Smb2Credits* c, uint16_t granted);
+/// How many of the next `wanted` requests of a compound the next frame
+/// carries, each taking one MessageId: all of them when the window covers
+/// them, else one, whose answer then comes before the rest go (a server may
+/// grant a single credit at a time, MS-SMB2 3.3.1.2); 0 when the window is
+/// empty.
+size_t PlanFrame(const Smb2Credits& c, size_t wanted);
 
 }  // namespace net
 

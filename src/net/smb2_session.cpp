@@ -189,11 +189,15 @@ Status FinishLogon(Smb2Connection* c, Authenticator* logon, const Smb2Session& s
 // SUCCESS. Its final token still goes to the mechanism: that is where a
 // Kerberos AP-REP or an NTLM mechListMIC proves the server.
 // `token` is the first leg's; every token is wiped once sent, the last one
-// by the caller.
+// by the caller. Where the server wants more and our side cannot go on
+// (the mechanism is done or has nothing to add, the server sent no token,
+// the legs run out), its own status is the answer, as anywhere else it
+// comes; a token the mechanism cannot read is its failure.
 Status LogOnLegs(Smb2Connection* c, Authenticator* logon, Smb2Session* s,
                  std::vector<uint8_t>* token_buffer) {
   std::vector<uint8_t>& token = *token_buffer;
   uint64_t session_id = 0;
+  bool done = false;  // the mechanism has said its last word
   for (int leg = 0; leg < kMaxLegs; ++leg) {
     Smb2Ids ids;
     if (token.size() > kMaxToken || !NextIds(c, false, &ids)) return Malformed();
@@ -217,13 +221,11 @@ Status LogOnLegs(Smb2Connection* c, Authenticator* logon, Smb2Session* s,
     st = DecodeSessionSetupResponse(m, &flags, &in, &in_size);
     bool more = status == kStatusMoreProcessing;
     if (IsOk(st) && more) st = HashForPreauth(s, m.data, m.size);
-    bool done = false;
+    if (IsOk(st) && more && (done || in_size == 0)) return ServerFailure(m);
     if (IsOk(st)) st = StepWithin(*c, logon, in, in_size, &token, &done);
     if (!IsOk(st)) return st;
-    if (more) {
-      if (token.empty()) return Malformed();  // asked to go on, with nothing to say
-      continue;
-    }
+    if (more && token.empty()) return ServerFailure(m);
+    if (more) continue;
     if (!token.empty()) return Malformed();  // "done" while we still had to answer
     if (!done) return SecurityFailure(kMutualAuthFailed);
     c->session_id = session_id;
@@ -236,7 +238,7 @@ Status LogOnLegs(Smb2Connection* c, Authenticator* logon, Smb2Session* s,
     }
     return done_status;
   }
-  return Malformed();
+  return NtFailure(kStatusMoreProcessing);  // still more wanted after every leg
 }
 
 Status LogOn(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
@@ -284,6 +286,7 @@ Status CheckValidation(Smb2Connection* c, const Smb2Session& session, uint64_t i
       status == kStatusFileClosed) {
     return OkStatus();
   }
+  if (status == kStatusMoreProcessing) return ServerFailure(m);  // 234 wherever it comes
   if (status != kStatusSuccess) return SecurityFailure(kDowngradeDetected);
   Smb2NegotiateResult seen;
   s = DecodeValidateNegotiateResponse(m, &seen);

@@ -169,11 +169,14 @@ void NoClose(void*) {}
 TEST(SessionSetup, LegsThatDoNotFitTheMechanism) {
   Conversation c = LoadConversation("samba_sales_302.txt");
   // The server wants more (MORE_PROCESSING_REQUIRED) from a mechanism that
-  // has nothing more to say.
+  // has nothing more to say: the server's status is the answer, as it is
+  // wherever else it comes.
   int calls = 0;
   Authenticator logon{&calls, OneTokenStep, NoKey, Kerberos, NoClose};
   Outcome r = Replay(c, &logon);
-  EXPECT_EQ(r.status.kind, StatusKind::kMalformed);
+  EXPECT_EQ(r.status.kind, StatusKind::kNtStatus);
+  EXPECT_EQ(ToPlatformError(r.status), 234u);
+  EXPECT_EQ(r.report.round_trips, 2u);
   // The server says SUCCESS at once to a mechanism that has not finished:
   // it has not proved itself.
   Conversation early = c;
@@ -184,6 +187,52 @@ TEST(SessionSetup, LegsThatDoNotFitTheMechanism) {
   Authenticator replay = ReplayAuthenticator(&two_tokens);
   r = Replay(early, &replay);
   EXPECT_EQ(r.status.kind, StatusKind::kMalformed);  // it still had something to say
+}
+
+/// A logon with `last` tokens, done with the last one (0: never done).
+struct Talker {
+  int calls = 0;
+  int last = 0;
+};
+Status TalkerStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out, bool* done) {
+  Talker* t = static_cast<Talker*>(state);
+  ++t->calls;
+  *done = t->calls == t->last;
+  if (t->last != 0 && t->calls > t->last) return Malformed();
+  out->push_back(0x60);
+  return OkStatus();
+}
+
+// STATUS_MORE_PROCESSING_REQUIRED where our side cannot go on is the
+// server's status (234), as it is at every other step: after the
+// mechanism's last word (which is not asked again), after a final token
+// that leaves it nothing to add, and after every leg we go along with.
+TEST(SessionSetup, MoreProcessingOurSideCannotMeetIsTheServersStatus) {
+  Conversation c = LoadConversation("samba_sales_302.txt");
+  Conversation again = c;
+  PatchU32(WireWriter{&again.received[2].bytes}, 4 + 8, kStatusMoreProcessing);
+  Talker two{0, 2};
+  Authenticator last_word{&two, TalkerStep, NoKey, Kerberos, NoClose};
+  Outcome r = Replay(again, &last_word);
+  EXPECT_TRUE(r.status.kind == StatusKind::kNtStatus && r.status.code == kStatusMoreProcessing);
+  EXPECT_EQ(two.calls, 2);
+  r = Replay(again, nullptr);  // the anonymous logon reads the token, then has nothing
+  EXPECT_EQ(ToPlatformError(r.status), 234u);
+  EXPECT_EQ(r.report.round_trips, 3u);
+  // A server that never stops asking: the first leg's answer, again and again.
+  Conversation endless = c;
+  endless.received.resize(2);
+  for (uint64_t id = 2; id <= 4; ++id) {
+    ServerFrame more = c.received[1];
+    PatchU32(WireWriter{&more.bytes}, 4 + 24, static_cast<uint32_t>(id));
+    more.after_sends = id;
+    endless.received.push_back(more);
+  }
+  Talker forever;
+  Authenticator talker{&forever, TalkerStep, NoKey, Kerberos, NoClose};
+  r = Replay(endless, &talker);
+  EXPECT_EQ(ToPlatformError(r.status), 234u);
+  EXPECT_EQ(r.report.round_trips, 5u);
 }
 
 }  // namespace
@@ -321,7 +370,12 @@ INSTANTIATE_TEST_SUITE_P(
         Signed{"krb5_member7_311_aes256gcm.txt", "MEMBER7", kSmb2Dialect311, 5, true},
         Signed{"ntlm_member8_311_aes256ccm.txt", "MEMBER8", kSmb2Dialect311, 6, true},
         Signed{"ntlm_member9_302_aes128ccm.txt", "MEMBER9", kSmb2Dialect302, 6, true},
-        Signed{"krb5_member10_311_ipc_encrypted.txt", "MEMBER10", kSmb2Dialect311, 6, true}));
+        Signed{"krb5_member10_311_ipc_encrypted.txt", "MEMBER10", kSmb2Dialect311, 6, true},
+        // One credit at a time: every request alone, the validation too;
+        // IPC$ encryption known before CREATE and BIND go, so they go once.
+        Signed{"ntlm_member11_302_credits1.txt", "MEMBER11", kSmb2Dialect302, 9, false},
+        Signed{"krb5_member12_311_ipc_encrypted_credits1.txt", "MEMBER12", kSmb2Dialect311, 7,
+               true}));
 
 }  // namespace
 }  // namespace net
@@ -394,6 +448,7 @@ TEST_F(Validation, RefusalsAndHangingUp) {
     EXPECT_TRUE(IsOk(ReplayEdited(with_status(status)).status)) << status;
   }
   EXPECT_TRUE(IsSecurity(ReplayEdited(with_status(0xC0000022)).status, kDowngradeDetected));
+  EXPECT_EQ(ToPlatformError(ReplayEdited(with_status(kStatusMoreProcessing)).status), 234u);
   // A server that found a mismatch hangs up without an answer.
   Conversation cut = c_;
   cut.received.resize(vni_);

@@ -429,5 +429,34 @@ TEST(Smb2Credits, MessageIdsStayInsideTheGrantedWindow) {
   EXPECT_EQ(id, 5u);
 }
 
+// A compound goes whole when the window covers it, else one request at a
+// time; never a request the window has no room for.
+TEST(Smb2Credits, FramePlanFollowsTheWindow) {
+  struct Case {
+    uint64_t next_id, limit;
+    size_t wanted, planned;
+  } cases[] = {
+      {3, 3, 3, 0},    // nothing left: a server must not do this
+      {3, 4, 3, 1},    // one credit: one at a time
+      {3, 5, 3, 1},    // two: not enough for the chain; the first alone
+      {4, 6, 2, 2},    // ... then the two left fit
+      {3, 6, 3, 3},    // exactly enough
+      {3, 67, 3, 3},   // plenty
+      {5, 6, 2, 1},    // validation and the call on one credit
+      {3, 67, 0, 0},   // nothing wanted
+      {9, 4, 1, 0},    // ids past the window (cannot happen) are no credit
+  };
+  for (const Case& k : cases) {
+    Smb2Credits c;
+    c.next_id = k.next_id;
+    c.limit = k.limit;
+    EXPECT_EQ(PlanFrame(c, k.wanted), k.planned) << k.next_id << "/" << k.limit << " " << k.wanted;
+    uint64_t first = 0;
+    if (k.planned > 0) {
+      EXPECT_TRUE(TakeMessageIds(&c, k.planned, &first));
+    }
+  }
+}
+
 }  // namespace
 }  // namespace net

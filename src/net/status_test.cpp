@@ -11,6 +11,9 @@ TEST(Status, ServerStatusesMapThroughTheTable) {
   EXPECT_EQ(ToPlatformError(NtFailure(0xC00000CC)), 67u);
   EXPECT_EQ(ToPlatformError(NtFailure(0xC000006D)), 1326u);
   EXPECT_EQ(ToPlatformError(NtFailure(0xC0000003)), 87u);
+  EXPECT_EQ(ToPlatformError(NtFailure(0xC0000001)), 31u);  // STATUS_UNSUCCESSFUL
+  EXPECT_EQ(ToPlatformError(NtFailure(0xC00000D0)), 71u);  // STATUS_REQUEST_NOT_ACCEPTED
+  EXPECT_EQ(ToPlatformError(NtFailure(0xC0000016)), 234u);  // MORE_PROCESSING_REQUIRED
   EXPECT_EQ(ToPlatformError(RpcFailure(0x1C00001A)), 6u);
   EXPECT_EQ(ToPlatformError(RpcFailure(0x1C010002)), 1745u);
 }
@@ -33,8 +36,9 @@ TEST(Status, TransportAndMalformed) {
 }
 
 TEST(Status, UnknownServerCodesPassThrough) {
-  EXPECT_EQ(ToPlatformError(NtFailure(0xC0000199)), 0xC0000199u);
-  EXPECT_EQ(static_cast<int32_t>(ToPlatformError(NtFailure(0xC0000199))), -1073741415);
+  // STATUS_INVALID_SIGNATURE: no standard translation.
+  EXPECT_EQ(ToPlatformError(NtFailure(0xC000A000)), 0xC000A000u);
+  EXPECT_EQ(static_cast<int32_t>(ToPlatformError(NtFailure(0xC000A000))), -1073700864);
   EXPECT_EQ(ToPlatformError(RpcFailure(0x1C000017)), 0x1C000017u);
   // The same number is a different thing in another kind.
   EXPECT_EQ(ToPlatformError(RpcFailure(0xC0000022)), 0xC0000022u);

@@ -22,7 +22,6 @@ namespace {
 using namespace probe_runner;
 
 constexpr const char* kDc = "ki-ad";
-constexpr const char* kState = "/tmp/kestrin-servers";  // the harness's default
 
 /// Members: the address, the dialect ceiling, the SID, and for the members
 /// that require encryption, the one cipher they allow.
@@ -33,12 +32,15 @@ struct Member {
   const char* sid;
   unsigned dialect;
   const char* cipher;  // nullptr: no encryption required
+  unsigned max_credits = 0;  // 0: Samba's default
 };
 
 constexpr Member kMembers[] = {
     {"member1", "127.0.0.2", nullptr, "S-1-5-21-7-8-9", 0x311, nullptr},
     {"member2", "127.0.0.3", "SMB2_10", "S-1-5-21-7-8-10", 0x210, nullptr},
     {"member3", "127.0.0.4", "SMB3_02", "S-1-5-21-7-8-11", 0x302, nullptr},
+    // One credit at a time: every request alone, the validation too.
+    {"member11", "127.0.0.13", "SMB3_02", "S-1-5-21-7-8-19", 0x302, nullptr, 1},
 };
 
 /// Members that require encryption for the whole server, one per cipher,
@@ -51,13 +53,31 @@ constexpr Member kEncrypting[] = {
     {"member8", "127.0.0.10", nullptr, "S-1-5-21-7-8-16", 0x311, "AES-256-CCM"},
     {"member9", "127.0.0.11", "SMB3_02", "S-1-5-21-7-8-17", 0x302, "AES-128-CCM"},
     {"member10", "127.0.0.12", nullptr, "S-1-5-21-7-8-18", 0x311, "IPC$"},
+    // IPC$ encryption and one credit at a time: the TREE_CONNECT goes alone,
+    // so its answer turns encryption on before CREATE and BIND go.
+    {"member12", "127.0.0.14", nullptr, "S-1-5-21-7-8-20", 0x311, "IPC$", 1},
 };
+
+/// The round trips a query to `m` takes: five with Kerberos, six with NTLM.
+/// Where IPC$ alone wants encryption, the CREATE and BIND sent with the
+/// TREE_CONNECT go again: one more. On one credit at a time, TREE_CONNECT,
+/// CREATE and BIND each go alone (two more, and nothing goes again), and on
+/// 3.0.2 the validation too (one more).
+unsigned RoundTrips(const Member& m, bool kerberos) {
+  unsigned trips = kerberos ? 5 : 6;
+  bool ipc_only = m.cipher != nullptr && std::string(m.cipher) == "IPC$";
+  if (m.max_credits == 1) return trips + 2 + (m.dialect == 0x302 ? 1 : 0);
+  return trips + (ipc_only ? 1 : 0);
+}
 
 /// The --conf lines of a member.
 std::string MemberConf(const Member& m) {
   std::string conf = " --conf 'restrict anonymous = 2' --conf 'server signing = mandatory'";
   if (m.max_protocol != nullptr) {
     conf += std::string(" --conf 'server max protocol = ") + m.max_protocol + "'";
+  }
+  if (m.max_credits != 0) {  // a [global] line: before any share section
+    conf += " --conf 'smb2 max credits = " + std::to_string(m.max_credits) + "'";
   }
   if (m.cipher != nullptr && std::string(m.cipher) == "IPC$") {
     conf += " --conf '[IPC$]' --conf 'smb encrypt = required'";  // IPC$ alone
@@ -68,10 +88,7 @@ std::string MemberConf(const Member& m) {
   return conf;
 }
 
-std::string StateDir() {
-  const char* s = getenv("KESTRIN_SERVER_STATE");
-  return std::string(s != nullptr && *s != '\0' ? s : kState) + "/" + kDc;
-}
+std::string StateDir() { return Where(kDc).dir; }
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -95,14 +112,12 @@ class DomainLogonTest : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!MissingDomainPrerequisite().empty()) return;
     started_ = Servers(std::string("dc ") + kDc);
-    for (const Member* group : {kMembers, kEncrypting}) {
-      size_t count = group == kMembers ? std::size(kMembers) : std::size(kEncrypting);
-      for (size_t i = 0; i < count; ++i) {
-        const Member& m = group[i];
-        started_ = started_ && Servers(std::string("member ") + kDc + " " + m.name + " --ip " +
-                                       m.ip + " --sid " + m.sid + MemberConf(m));
-      }
-    }
+    auto start = [](const Member& m) {
+      started_ = started_ && Servers(std::string("member ") + kDc + " " + m.name + " --ip " +
+                                     m.ip + " --sid " + m.sid + MemberConf(m));
+    };
+    for (const Member& m : kMembers) start(m);
+    for (const Member& m : kEncrypting) start(m);
     ccache_ = StateDir() + "/alice.ccache";
     started_ = started_ && Servers(std::string("kinit ") + kDc + " alice " + ccache_);
   }
@@ -176,7 +191,7 @@ TEST_F(DomainLogonTest, EveryDialectCeilingSignsWithBothMechanisms) {
       EXPECT_EQ(p.sid, m.sid);
       EXPECT_EQ(p.dialect, m.dialect);
       EXPECT_TRUE(p.is_signed);
-      EXPECT_EQ(p.round_trips, kerberos ? 5u : 6u);
+      EXPECT_EQ(p.round_trips, RoundTrips(m, kerberos));
     }
   }
 }
@@ -215,7 +230,7 @@ TEST_F(DomainLogonTest, AgreesWithRpcclient) {
   std::string dir = StateDir();
   for (bool kerberos : {true, false}) {
     SCOPED_TRACE(kerberos ? "rpcclient -k" : "rpcclient -U");
-    std::string rpc = "ip netns exec " + Quote(std::string("kt-") + kDc) + " env " +
+    std::string rpc = "ip netns exec " + Quote(Where(kDc).ns) + " env " +
                       (kerberos ? Kerberos() : Krb5Config()) + " timeout 30 rpcclient -s " +
                       Quote(dir + "/client.conf") +
                       (kerberos ? " -N --use-kerberos=required member1.sales.test"
@@ -240,10 +255,7 @@ TEST_F(DomainLogonTest, EncryptingMembersAnswerWithEveryCipher) {
       EXPECT_EQ(p.sid, m.sid);
       EXPECT_EQ(p.dialect, m.dialect);
       EXPECT_TRUE(p.is_encrypted) << p.text;
-      // Encryption adds no round trip, but where only IPC$ asks for it, the
-      // CREATE and BIND sent with the TREE_CONNECT go again.
-      unsigned again = std::string(m.cipher) == "IPC$" ? 1 : 0;
-      EXPECT_EQ(p.round_trips, (kerberos ? 5u : 6u) + again);
+      EXPECT_EQ(p.round_trips, RoundTrips(m, kerberos));
     }
   }
   // An anonymous session cannot encrypt; the server keeps refusing it.
@@ -255,7 +267,7 @@ TEST_F(DomainLogonTest, EncryptingMembersAnswerWithEveryCipher) {
 std::string Capture(const std::string& ip, const std::string& target, const std::string& env) {
   std::string file = StateDir() + "/query.pcap", pid = StateDir() + "/tcpdump.pid";
   remove(file.c_str());
-  Shell("ip netns exec " + Quote(std::string("kt-") + kDc) +
+  Shell("ip netns exec " + Quote(Where(kDc).ns) +
         " setsid tcpdump -i lo --immediate-mode -U -s 0 -w " + Quote(file) + " host " + ip +
         " and tcp port 445 </dev/null >/dev/null 2>&1 & echo $! >" + Quote(pid));
   // Capturing once the file has its header.
@@ -420,7 +432,7 @@ void Tamper(const std::string& what) {
   fputs(what.c_str(), f);
   fclose(f);
   if (Shell("test -e " + Quote(ready)).exit_code == 0) return;
-  ASSERT_EQ(Shell("ip netns exec " + Quote(std::string("kt-") + kDc) +
+  ASSERT_EQ(Shell("ip netns exec " + Quote(Where(kDc).ns) +
                   " setsid /usr/bin/python3 " + Quote(KESTRIN_TAMPER_PROXY) +
                   " 127.0.0.9 127.0.0.2 " + Quote(control) + " " + Quote(ready) +
                   " </dev/null >/dev/null 2>&1 &")

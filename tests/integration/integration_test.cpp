@@ -8,14 +8,21 @@
 
 #include <string>
 
-#include "platform/netapi.h"
 #include "probe_runner.h"
 
 namespace {
 
 using namespace probe_runner;
 
+// Upper bounds on time leave this much for a loaded 2-core machine, where
+// starting the probe in its namespace and getting scheduled can take a
+// second or more; each bound still catches a wait that runs to a limit
+// other than the one under test.
+constexpr uint64_t kLoadMarginMs = 2500;
+uint64_t Margin() { return kLoadMarginMs + (UnderValgrind() ? 3000 : 0); }
+
 // One standalone server for the whole suite: starting one costs about 0.6 s.
+// It logs the tree path of each TREE_CONNECT (smb2 debug class at 10).
 class StandaloneServerTest : public ::testing::Test {
  protected:
   static constexpr const char* kServer = "ki-sales";
@@ -24,7 +31,8 @@ class StandaloneServerTest : public ::testing::Test {
   static void SetUpTestSuite() {
     started_ = MissingPrerequisite().empty() &&
                Servers(std::string("start ") + kServer +
-                       " --netbios KISALES --workgroup KIWG --sid S-1-5-21-100-200-300");
+                       " --netbios KISALES --workgroup KIWG --sid S-1-5-21-100-200-300"
+                       " --conf 'log level = 1 smb2:10'");
   }
   static void TearDownTestSuite() {
     if (started_) Servers(std::string("stop ") + kServer);
@@ -82,7 +90,25 @@ TEST_F(StandaloneServerTest, TraceOfASuccess) {
 TEST_F(StandaloneServerTest, NameThatDoesNotResolve) {
   Probe p = RunProbe(kServer, "nosuchhost.invalid");
   EXPECT_EQ(p.status, 53) << p.text;
-  EXPECT_LT(p.ms, 2000u);
+  EXPECT_LT(p.ms, 500 + Margin());  // the resolver alone would wait 20 s
+}
+
+// An IPv6 literal, with brackets or without, goes into the tree path in the
+// ipv6-literal.net form that Windows servers take: no ':', '[' or '%'.
+TEST_F(StandaloneServerTest, TreePathNamesAnIpv6LiteralTheWayServersTakeIt) {
+  for (const char* target : {"::1", "[::1]"}) {
+    Probe p = RunProbe(kServer, target);
+    EXPECT_EQ(p.status, 0) << p.text;
+  }
+  Output log = Shell("cat " + Quote(Where(kServer).dir) + "/log/log.*");
+  const std::string tag = "smbd_smb2_tree_connect: path[";
+  size_t literal_net = 0;
+  for (size_t at = log.text.find(tag); at != std::string::npos; at = log.text.find(tag, at + 1)) {
+    std::string path = log.text.substr(at + tag.size(), log.text.find(']', at) - at - tag.size());
+    EXPECT_EQ(path.find_first_of(":[%"), std::string::npos) << path;
+    literal_net += path == "\\\\0--1.ipv6-literal.net\\IPC$" ? 1 : 0;
+  }
+  EXPECT_GE(literal_net, 2u) << log.text.substr(0, 4000);
 }
 
 // Names and SIDs at the edges of what Samba serves: upper-casing of
@@ -117,6 +143,25 @@ INSTANTIATE_TEST_SUITE_P(
         Domain{"M\xc3\xbcller", "S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13", "M\xc3\x9cLLER"},
         Domain{"A\xf0\x9f\x98\x80" "B", "S-1-0xFFFFFFFFFFFF-21-1-2-3", "A\xf0\x9f\x98\x80" "B"},
         Domain{"x", "S-1-5", "X"}));
+
+// Servers that grant one or two credits at a time (MS-SMB2 lets them): the
+// compound that opens the pipe then goes one request at a time, each with
+// the tree or file the answer before it gave. The answer is the same, at
+// the cost of two round trips (one credit) or one (two).
+TEST(StingyServerTest, FewCreditsCostRoundTripsNotTheAnswer) {
+  SKIP_UNLESS_POSSIBLE();
+  for (unsigned credits : {1u, 2u}) {
+    SCOPED_TRACE(credits);
+    ASSERT_TRUE(Servers("start ki-credits --netbios KICREDIT --sid S-1-5-21-10-20-30 "
+                        "--conf 'smb2 max credits = " + std::to_string(credits) + "'"));
+    Probe p = RunProbe("ki-credits", "127.0.0.1");
+    Servers("stop ki-credits");
+    EXPECT_EQ(p.status, 0) << p.text;
+    EXPECT_EQ(p.name, "KICREDIT");
+    EXPECT_EQ(p.sid, "S-1-5-21-10-20-30");
+    EXPECT_EQ(p.round_trips, credits == 1 ? 8u : 7u);
+  }
+}
 
 // Servers that refuse: each runs alone, started and stopped in its test.
 TEST(RefusingServerTest, AnonymousRefusedIsAccessDenied) {
@@ -174,26 +219,28 @@ constexpr const char* FakeServerTest::kModes[];
 TEST_F(FakeServerTest, NoListenerIsBadNetPath) {
   for (const char* target : {"127.0.0.1", "::1", "ki-none"}) {
     SCOPED_TRACE(target);
-    Probe p = RunProbe("ki-none", target);
+    Probe p = RunProbe("ki-none", target, "--connect-ms 5000 --total-ms 19000");
     EXPECT_EQ(p.status, 53) << p.text;
-    EXPECT_LT(p.ms, 1000u);
+    EXPECT_LT(p.ms, Margin());  // refused at once, not after the 5 s
   }
 }
 
+// The limits under test are far enough apart that a wait running to the
+// wrong one shows through the margin.
 TEST_F(FakeServerTest, SilentListenerTimesOutOnTime) {
   const uint32_t reply_ms = 1500;
   Probe p = RunProbe("ki-silent", "127.0.0.1",
-                     "--connect-ms 1500 --reply-ms " + std::to_string(reply_ms) + " --total-ms 8000");
+                     "--connect-ms 1500 --reply-ms " + std::to_string(reply_ms) + " --total-ms 12000");
   EXPECT_EQ(p.status, 121) << p.text;
   EXPECT_GE(p.ms, reply_ms - 50);
-  EXPECT_LT(p.ms, reply_ms + (UnderValgrind() ? 2000u : 1000u));
-  EXPECT_LT(p.wall_ms, reply_ms + StartupMs() + 1000);
+  EXPECT_LT(p.ms, reply_ms + Margin());
+  EXPECT_LT(p.wall_ms, reply_ms + StartupMs() + Margin());
 }
 
 TEST_F(FakeServerTest, TotalLimitCutsAReplyWaitShort) {
   Probe p = RunProbe("ki-silent", "::1", "--reply-ms 10000 --total-ms 1000");
   EXPECT_EQ(p.status, 121) << p.text;
-  EXPECT_LT(p.ms, 1000u + (UnderValgrind() ? 2000u : 1000u));
+  EXPECT_LT(p.ms, 1000 + Margin());
 }
 
 TEST_F(FakeServerTest, CloseBeforeAnswerIsBadNetPath) {
@@ -230,15 +277,8 @@ TEST_F(FakeServerTest, NameLookupIsBoundedByTheTotalLimit) {
   // for 20 s.
   Probe p = RunProbe("ki-silent-dns", "nosuchhost.invalid", "--total-ms 1500");
   EXPECT_EQ(p.status, 53) << p.text;
-  EXPECT_LT(p.ms, 1500u + (UnderValgrind() ? 2000u : 1000u));
-  EXPECT_LT(p.wall_ms, 1500u + StartupMs() + 1000);
-}
-
-TEST(PlatformCallTest, OnlyLevelTwoIsKnown) {
-  LPBYTE buffer = reinterpret_cast<LPBYTE>(&buffer);
-  EXPECT_EQ(Kestrin(reinterpret_cast<LPCWSTR>(u"x"), 1, &buffer), 124u);
-  EXPECT_EQ(buffer, nullptr);
-  EXPECT_EQ(Kestrin(reinterpret_cast<LPCWSTR>(u"x"), 3, &buffer), 124u);
+  EXPECT_LT(p.ms, 1500 + Margin());
+  EXPECT_LT(p.wall_ms, 1500 + StartupMs() + Margin());
 }
 
 }  // namespace

@@ -68,6 +68,45 @@ inline bool Servers(const std::string& arguments) {
   return out.exit_code == 0;
 }
 
+/// Gives this run test servers of its own, unless the caller did (the
+/// namespace prefix KESTRIN_NS_PREFIX, the state directory
+/// KESTRIN_SERVER_STATE): ones made from the process id. True when made
+/// here; everything under them is then this run's to stop.
+inline bool ClaimRunPrefix() {
+  const char* given = getenv("KESTRIN_NS_PREFIX");
+  if (given != nullptr && *given != '\0') return false;
+  std::string run = "kt" + std::to_string(getpid());
+  setenv("KESTRIN_NS_PREFIX", (run + "-").c_str(), 1);
+  setenv("KESTRIN_SERVER_STATE", ("/tmp/kestrin-servers/" + run).c_str(), 1);
+  return true;
+}
+
+/// Stops every server of this run's prefix and removes its state.
+inline void StopRunServers() {
+  Shell(Quote(KESTRIN_TEST_SERVERS) + " stopall");
+  Shell("rm -rf " + Quote(getenv("KESTRIN_SERVER_STATE")));
+}
+
+/// Where the harness keeps server `name`: its namespace and state directory.
+struct Place {
+  std::string ns;
+  std::string dir;
+};
+
+inline Place Where(const std::string& name) {
+  Output out = Shell(Quote(KESTRIN_TEST_SERVERS) + " where " + Quote(name));
+  Place p;
+  size_t space = out.text.find(' ');
+  size_t end = out.text.find('\n');
+  if (out.exit_code != 0 || space == std::string::npos || end == std::string::npos) {
+    ADD_FAILURE() << "test-servers.sh where " << name << ":\n" << out.text;
+    return p;
+  }
+  p.ns = out.text.substr(0, space);
+  p.dir = out.text.substr(space + 1, end - space - 1);
+  return p;
+}
+
 /// What the probe printed: "status=N kind=K code=C ms=M[ name=X sid=S]".
 struct Probe {
   int status = -1;
@@ -86,7 +125,7 @@ struct Probe {
 
 inline Probe RunProbe(const std::string& server_ns, const std::string& target,
                const std::string& limits = "", const std::string& env = "") {
-  std::string command = "ip netns exec " + Quote("kt-" + server_ns) + " ";
+  std::string command = "ip netns exec " + Quote(Where(server_ns).ns) + " ";
   if (!env.empty()) command += "env " + env + " ";
   if (UnderValgrind()) {
     command += "valgrind -q --suppressions=" + Quote(KESTRIN_VALGRIND_SUPPRESSIONS) +
@@ -128,7 +167,7 @@ inline Probe RunProbe(const std::string& server_ns, const std::string& target,
 
 /// rpcclient's anonymous "lsaquery 5" in the namespace: name and SID text.
 inline void Rpcclient(const std::string& server_ns, std::string* name, std::string* sid) {
-  Output out = Shell("ip netns exec " + Quote("kt-" + server_ns) +
+  Output out = Shell("ip netns exec " + Quote(Where(server_ns).ns) +
                      " timeout 30 rpcclient -U% -N 127.0.0.1 -c 'lsaquery 5'");
   ASSERT_EQ(out.exit_code, 0) << out.text;
   size_t n = out.text.find("Domain Name: ");

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""A TCP proxy that changes one byte of what the server sends, for the tests
-of signed sessions: whatever a man in the middle alters must make the query
-fail, never change its answer.
+"""A TCP proxy that changes what passes through it, for the tests of signed
+sessions (whatever a man in the middle alters must make the query fail,
+never change its answer) and of hostile answers.
 
     tamper_proxy.py LISTEN_ADDRESS TARGET_ADDRESS CONTROL_FILE READY_FILE
 
@@ -9,8 +9,11 @@ Listens on LISTEN_ADDRESS:445 and forwards each connection to
 TARGET_ADDRESS:445. At each new connection it reads CONTROL_FILE: a number N
 makes it XOR the server's byte N (counted from 0 over the connection's whole
 server-to-client stream) with 0x01; "client N HEX" makes it overwrite the
-client's bytes from N on with HEX; an empty or missing file changes
-nothing. It writes READY_FILE once it listens, and serves until killed."""
+client's bytes from N on with HEX; "replace HEX1 HEX2" makes it replace
+HEX1 with HEX2 (as long) wherever it occurs in a frame the server sends,
+frames taken whole by their 4-byte length prefix; an empty or missing file
+changes nothing. It writes READY_FILE once it listens, and serves until
+killed."""
 import os
 import select
 import socket
@@ -18,15 +21,33 @@ import sys
 
 
 def what_to_change(control):
-    """(server offset to flip or -1, client offset or -1, client bytes)."""
+    """(server offset to flip or -1, client offset or -1, client bytes,
+    (server bytes to replace, replacement) or None)."""
     try:
         with open(control) as f:
             words = f.read().split()
         if len(words) == 3 and words[0] == "client":
-            return -1, int(words[1]), bytes.fromhex(words[2])
-        return (int(words[0]) if words else -1), -1, b""
+            return -1, int(words[1]), bytes.fromhex(words[2]), None
+        if len(words) == 3 and words[0] == "replace":
+            old, new = bytes.fromhex(words[1]), bytes.fromhex(words[2])
+            if len(old) == len(new) and old:
+                return -1, -1, b"", (old, new)
+        return (int(words[0]) if words else -1), -1, b"", None
     except (OSError, ValueError):
-        return -1, -1, b""
+        return -1, -1, b"", None
+
+
+def whole_frames(pending, replace):
+    """The whole frames at the start of `pending` with `replace` applied,
+    and what is left of it."""
+    out = b""
+    while len(pending) >= 4:
+        end = 4 + int.from_bytes(pending[1:4], "big")
+        if len(pending) < end:
+            break
+        out += pending[:end].replace(*replace)
+        pending = pending[end:]
+    return out, pending
 
 
 def overwrite(data, seen, at, new):
@@ -39,9 +60,10 @@ def overwrite(data, seen, at, new):
 
 
 def relay(client, server, change):
-    flip_at, client_at, client_bytes = change
+    flip_at, client_at, client_bytes, replace = change
     seen = 0  # server bytes passed on so far
     sent = 0  # client bytes passed on so far
+    held = b""  # server bytes of a frame not yet whole
     peers = {client: server, server: client}
     while True:
         ready, _, _ = select.select(list(peers), [], [], 30)
@@ -55,6 +77,8 @@ def relay(client, server, change):
                 data = bytearray(data)
                 data[flip_at - seen] ^= 0x01
                 data = bytes(data)
+            if s is server and replace is not None:
+                data, held = whole_frames(held + data, replace)
             if s is server:
                 seen += len(data)
             else:
