@@ -14,7 +14,7 @@ bool FillRandom(uint8_t* out, size_t size) {
   return true;
 }
 
-Status ConnectTcp(const std::string&, uint16_t, uint32_t, uint64_t, Connection*) {
+Status ConnectTcp(const std::string&, uint16_t, uint32_t, uint64_t, Connection*, Trace*) {
   return TransportFailure(kSocketFailure);
 }
 

@@ -15,16 +15,17 @@ verdict() {  # name condition-status [details shown on failure]
   fi
 }
 
-# Starts kt-$server (SALES, S-1-5-21-100-200-300) and runs `program \\SALES`
+# Starts the test server $server (SALES, S-1-5-21-100-200-300) and runs `program \\SALES`
 # inside it: the five lines and exit status 0.
 ask_test_server() {  # program
-  local expected out rc
+  local expected out rc ns
   started=1
   bash "$servers" start "$server" --netbios SALES --sid S-1-5-21-100-200-300 >/dev/null
-  verdict "test server kt-$server started" $?
+  verdict "test server $server started" $?
   expected=$'Kestrin Test...\n=========================================\nKestrin resulted in return code 0.'
   expected+=$'\nReturned domain name: SALES\nReturned domain ID: S-1-5-21-100-200-300'
-  out=$(ip netns exec "kt-$server" "$1" '\\SALES'); rc=$?
+  ns=$(bash "$servers" where "$server" | cut -d' ' -f1)
+  out=$(ip netns exec "$ns" "$1" '\\SALES'); rc=$?
   [ "$rc" -eq 0 ] && [ "$out" = "$expected" ]
   verdict "$1 asks \\\\SALES" $? "exit $rc:"$'\n'"$out"
 }

@@ -2,12 +2,15 @@
 // connection attempts, the first connection made wins.
 #include "net/connect_race.h"
 
+#include <string.h>
+
 namespace net {
 namespace {
 
 struct Attempt {
   bool pending = false;  // started, neither finished nor given up
   bool failed = false;
+  uint64_t started = 0;
   uint64_t deadline = 0;
   TransportError failure = kSocketFailure;
 };
@@ -35,8 +38,42 @@ int Informativeness(TransportError e) {
   }
 }
 
-void Fail(Race* r, size_t i, TransportError e) {
+/// Notes in the trace how attempt `i` ended.
+void NoteEnd(const Race& r, size_t i, const char* how) {
+  const RaceSockets& s = *r.sockets;
+  if (!Tracing(s.trace) || s.describe == nullptr) return;
+  char address[80];
+  s.describe(s.context, i, address, sizeof address);
+  uint64_t now = s.now(s.context);
+  uint64_t started = r.attempts[i].started;
+  TraceLine(s.trace, "attempt %s: %s %u ms", address, how,
+            static_cast<unsigned>(now > started ? now - started : 0));
+}
+
+/// Notes the addresses in the order they will be tried.
+void NoteAddresses(const Race& r) {
+  const RaceSockets& s = *r.sockets;
+  if (!Tracing(s.trace) || s.describe == nullptr) return;
+  char line[400] = "";
+  size_t used = 0;
+  for (size_t i = 0; i < r.count; ++i) {
+    char address[80];
+    s.describe(s.context, i, address, sizeof address);
+    size_t n = strlen(address);
+    if (used + n + 6 >= sizeof line) {
+      memcpy(line + used, " ...", 5);
+      break;
+    }
+    if (i > 0) line[used++] = ' ';
+    memcpy(line + used, address, n + 1);
+    used += n;
+  }
+  TraceLine(s.trace, "addresses, in the order tried: %s", line);
+}
+
+void Fail(Race* r, size_t i, TransportError e, const char* how = nullptr) {
   Attempt& a = r->attempts[i];
+  NoteEnd(*r, i, how != nullptr ? how : StatusReason(TransportFailure(e)));
   if (a.pending) {
     a.pending = false;
     --r->pending;
@@ -49,11 +86,12 @@ void Fail(Race* r, size_t i, TransportError e) {
 /// Gives up every attempt still under way, except `keep`.
 void GiveUpPending(Race* r, size_t keep, TransportError e) {
   for (size_t i = 0; i < r->next; ++i) {
-    if (i != keep && r->attempts[i].pending) Fail(r, i, e);
+    if (i != keep && r->attempts[i].pending) Fail(r, i, e, "given up");
   }
 }
 
 Status Won(Race* r, size_t i, size_t* winner) {
+  NoteEnd(*r, i, "connected");
   r->attempts[i].pending = false;
   --r->pending;
   GiveUpPending(r, i, kConnectTimeout);
@@ -77,11 +115,11 @@ Status MostTelling(const Race& r) {
 bool StartNext(Race* r, uint64_t now) {
   size_t i = r->next++;
   r->last_start = now;
+  r->attempts[i].started = now;
   TransportError e = kSocketFailure;
   AttemptResult result = r->sockets->start(r->sockets->context, i, &e);
   if (result == AttemptResult::kFailed) {
-    r->attempts[i].failed = true;
-    r->attempts[i].failure = e;
+    Fail(r, i, e);
     return false;
   }
   Attempt& a = r->attempts[i];
@@ -148,6 +186,7 @@ Status RaceConnections(const RaceSockets& sockets, size_t count, const RaceLimit
   r.sockets = &sockets;
   r.count = count < kMaxRaceAddresses ? count : kMaxRaceAddresses;
   r.limits = limits;
+  NoteAddresses(r);
   for (;;) {
     uint64_t now = sockets.now(sockets.context);
     if (now >= limits.deadline_ms) break;

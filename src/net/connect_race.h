@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include "net/status.h"
+#include "net/trace.h"
 
 namespace net {
 
@@ -48,6 +49,10 @@ struct RaceSockets {
   void (*close)(void* context, size_t index);
   /// Milliseconds of a monotonic clock.
   uint64_t (*now)(void* context);
+  /// Where the race notes its addresses and each attempt's end (optional),
+  /// and the address `index` as text for it ("[::1]:445", "10.0.0.1:445").
+  Trace* trace = nullptr;
+  void (*describe)(void* context, size_t index, char* text, size_t size) = nullptr;
 };
 
 struct RaceLimits {

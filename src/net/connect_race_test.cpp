@@ -2,7 +2,9 @@
 #include "net/connect_race.h"
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
+#include <string>
 #include <vector>
 
 namespace net {
@@ -96,10 +98,15 @@ struct Outcome {
   size_t winner = kNoIndex;
 };
 
-Outcome Race(FakeWorld* w, uint32_t attempt_ms = 5000, uint64_t total_ms = 19000) {
+void FakeDescribe(void*, size_t i, char* text, size_t size) {
+  snprintf(text, size, "a%u", static_cast<unsigned>(i));
+}
+
+Outcome Race(FakeWorld* w, uint32_t attempt_ms = 5000, uint64_t total_ms = 19000,
+             Trace* trace = nullptr) {
   w->started.assign(w->addresses.size(), kNever);
   w->closed.assign(w->addresses.size(), kNever);
-  RaceSockets sockets{w, FakeStart, FakeWait, FakeClose, FakeNow};
+  RaceSockets sockets{w, FakeStart, FakeWait, FakeClose, FakeNow, trace, FakeDescribe};
   RaceLimits limits;
   limits.attempt_ms = attempt_ms;
   limits.deadline_ms = kStart + total_ms;
@@ -258,6 +265,29 @@ TEST(ConnectRace, TriesAtMostTheCappedNumberOfAddresses) {
   EXPECT_TRUE(IsTransport(o.status, kConnectRefused));
   EXPECT_EQ(w.started[kMaxRaceAddresses - 1], kStart);
   EXPECT_EQ(w.started[kMaxRaceAddresses], kNever);
+}
+
+// The trace names every address in the order tried, and how and when each
+// attempt ended: the refused one, the winner, the silent one given up.
+TEST(ConnectRace, TraceTellsHowEachAttemptEnded) {
+  FakeWorld w{{Silent(), Fails(30, kConnectRefused), Connects(5)}};
+  Trace trace;
+  std::string path = testing::TempDir() + "kestrin_race_trace.txt";
+  trace.file = fopen(path.c_str(), "w+b");
+  ASSERT_NE(trace.file, nullptr);
+  Outcome o = Race(&w, 5000, 19000, &trace);
+  ASSERT_TRUE(IsOk(o.status));
+  rewind(trace.file);
+  std::string text;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, trace.file) != nullptr) text += buffer;
+  fclose(trace.file);
+  remove(path.c_str());
+  EXPECT_EQ(text,
+            "kestrin: addresses, in the order tried: a0 a1 a2\n"
+            "kestrin: attempt a1: connection refused 30 ms\n"
+            "kestrin: attempt a2: connected 5 ms\n"
+            "kestrin: attempt a0: given up 285 ms\n");
 }
 
 }  // namespace

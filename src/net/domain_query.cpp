@@ -112,7 +112,7 @@ bool NothingAnswered(Status s) {
 Status ConnectTraced(const std::string& host, uint16_t port, const QueryLimits& limits,
                      uint64_t deadline, Connection* connection, Trace* trace) {
   uint64_t start = MonotonicMs();
-  Status s = ConnectTcp(host, port, limits.connect_ms, deadline, connection);
+  Status s = ConnectTcp(host, port, limits.connect_ms, deadline, connection, trace);
   TraceLine(trace, "connect %s port %u: %s %u ms", host.c_str(), static_cast<unsigned>(port),
             IsOk(s) ? "ok" : StatusReason(s), static_cast<unsigned>(MonotonicMs() - start));
   return s;

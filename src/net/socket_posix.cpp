@@ -248,6 +248,20 @@ void CloseAttempt(void* context, size_t i) {
   race->fds[i] = -1;
 }
 
+void DescribeAttempt(void* context, size_t i, char* text, size_t size) {
+  const addrinfo* a = static_cast<PosixRace*>(context)->addresses[i];
+  char host[NI_MAXHOST];
+  char service[NI_MAXSERV];
+  if (getnameinfo(a->ai_addr, a->ai_addrlen, host, sizeof host, service, sizeof service,
+                  NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    snprintf(text, size, "address %u", static_cast<unsigned>(i + 1));
+  } else if (a->ai_family == AF_INET6) {
+    snprintf(text, size, "[%s]:%s", host, service);
+  } else {
+    snprintf(text, size, "%s:%s", host, service);
+  }
+}
+
 }  // namespace
 
 uint64_t MonotonicMs() {
@@ -257,7 +271,7 @@ uint64_t MonotonicMs() {
 }
 
 Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
-                  uint64_t deadline_ms, Connection* out) {
+                  uint64_t deadline_ms, Connection* out, Trace* trace) {
   out->handle = -1;
   std::shared_ptr<Lookup> lookup;
   Status resolved = Resolve(host, port, deadline_ms, &lookup);
@@ -266,7 +280,8 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
   PosixRace race;
   size_t count = RaceOrder(lookup->result, race.addresses);
   for (int& fd : race.fds) fd = -1;
-  RaceSockets sockets{&race, StartAttempt, WaitAttempts, CloseAttempt, RaceClock};
+  RaceSockets sockets{&race, StartAttempt, WaitAttempts, CloseAttempt, RaceClock, trace,
+                      DescribeAttempt};
   RaceLimits limits;
   limits.attempt_ms = connect_ms;
   limits.deadline_ms = deadline_ms;

@@ -189,6 +189,16 @@ void CloseAttempt(void* context, size_t i) {
   race->sockets[i] = INVALID_SOCKET;
 }
 
+/// The address as Winsock writes it: "10.0.0.1:445", "[::1]:445".
+void DescribeAttempt(void* context, size_t i, char* text, size_t size) {
+  const ADDRINFOW* a = static_cast<Win32Race*>(context)->addresses[i];
+  DWORD length = static_cast<DWORD>(size);
+  if (WSAAddressToStringA(a->ai_addr, static_cast<DWORD>(a->ai_addrlen), nullptr, text,
+                          &length) != 0) {
+    snprintf(text, size, "address %u", static_cast<unsigned>(i + 1));
+  }
+}
+
 /// Readies the race's winner for the exchange.
 void PrepareConnection(SOCKET s) {
   BOOL on = TRUE;  // a failure only costs latency
@@ -215,7 +225,7 @@ uint64_t MonotonicMs() {
 }
 
 Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
-                  uint64_t deadline_ms, Connection* out) {
+                  uint64_t deadline_ms, Connection* out, Trace* trace) {
   out->handle = -1;
   if (!WinsockReady()) return TransportFailure(kSocketFailure);
   Lookup* lookup = nullptr;
@@ -225,7 +235,8 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
   Win32Race race;
   size_t count = RaceOrder(LookupAddresses(lookup), race.addresses);
   for (SOCKET& s : race.sockets) s = INVALID_SOCKET;
-  RaceSockets sockets{&race, StartAttempt, WaitAttempts, CloseAttempt, RaceClock};
+  RaceSockets sockets{&race, StartAttempt, WaitAttempts, CloseAttempt, RaceClock, trace,
+                      DescribeAttempt};
   RaceLimits limits;
   limits.attempt_ms = connect_ms;
   limits.deadline_ms = deadline_ms;
