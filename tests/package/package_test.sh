@@ -74,6 +74,9 @@ if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null || ! command -v smbd 
   echo "skipped: installing the package (needs root, apt-get and smbd)"
   finish
 fi
+# Runs in two clones on one machine take turns from here to the removal.
+exec 9>/var/lock/kestrin-package-test.lock
+flock 9
 if dpkg-query -W -f='${Status}' kestrin 2>/dev/null | grep -q ' installed$'; then
   echo "skipped: installing the package (a kestrin package is installed already)"
   finish
