@@ -97,10 +97,14 @@ struct FuzzSession {
   uint8_t key[32];
 };
 constexpr FuzzSession kSessions[] = {
-    {net::AeadCipher::kAes128Gcm, 0x4c73b067, {0x3a, 0xa5, 0xd4, 0x2f, 0x0e, 0xac, 0x8f, 0x5d,
-                                              0x6e, 0x6f, 0xc2, 0x50, 0x9c, 0x63, 0xb7, 0xe9}},
-    {net::AeadCipher::kAes128Ccm, 0x7a1f31c0, {0xa1, 0x91, 0xfc, 0x37, 0x07, 0x2d, 0x7d, 0x7e,
-                                              0xf3, 0xc2, 0xde, 0x15, 0xe4, 0x4c, 0xfb, 0x0d}},
+    {net::AeadCipher::kAes128Gcm,
+     0x4c73b067,
+     {0x3a, 0xa5, 0xd4, 0x2f, 0x0e, 0xac, 0x8f, 0x5d, 0x6e, 0x6f, 0xc2, 0x50, 0x9c, 0x63, 0xb7,
+      0xe9}},
+    {net::AeadCipher::kAes128Ccm,
+     0x7a1f31c0,
+     {0xa1, 0x91, 0xfc, 0x37, 0x07, 0x2d, 0x7d, 0x7e, 0xf3, 0xc2, 0xde, 0x15, 0xe4, 0x4c, 0xfb,
+      0x0d}},
     {net::AeadCipher::kAes256Ccm, 0x4c73b067, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
     {net::AeadCipher::kAes256Gcm, 0x7a1f31c0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
 };
@@ -139,12 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t n = size - 1;
   uint32_t flags = 0;
   switch (data[0] % 10) {
-    case 0:
-      (void)net::DecodeBindAck(reply, n, 1);
-      break;
-    case 1:
-      Reassemble(reply, n);
-      break;
+    case 0: (void)net::DecodeBindAck(reply, n, 1); break;
+    case 1: Reassemble(reply, n); break;
     case 2: {
       net::PolicyHandle handle;
       (void)net::DecodeOpenPolicy2(reply, n, &handle);
@@ -155,24 +155,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (void)net::DecodeAccountDomain(reply, n, &domain);
       break;
     }
-    case 4:
-      (void)net::DecodeSpnegoChallenge(reply, n, &flags);
-      break;
-    case 5:
-      (void)net::DecodeSpnegoFinal(reply, n);
-      break;
-    case 6:
-      (void)net::DecodeNtlmChallenge(reply, n, &flags);
-      break;
-    case 7:
-      DecodeFrame(reply, n);
-      break;
-    case 8:
-      DecryptTransform(reply, n);
-      break;
-    default:
-      DecodeSessionAnswer(reply, n);
-      break;
+    case 4: (void)net::DecodeSpnegoChallenge(reply, n, &flags); break;
+    case 5: (void)net::DecodeSpnegoFinal(reply, n); break;
+    case 6: (void)net::DecodeNtlmChallenge(reply, n, &flags); break;
+    case 7: DecodeFrame(reply, n); break;
+    case 8: DecryptTransform(reply, n); break;
+    default: DecodeSessionAnswer(reply, n); break;
   }
   return 0;
 }

@@ -145,8 +145,14 @@ TEST_F(DriverTest, ArgumentIsPassedOnUnchanged) {
 }
 
 TEST_F(DriverTest, FailedQueryPrintsStatusAndReleasesNothing) {
-  struct { NET_API_STATUS status; const char* printed; } rows[] = {
-      {5, "5"}, {53, "53"}, {121, "121"}, {124, "124"},
+  struct {
+    NET_API_STATUS status;
+    const char* printed;
+  } rows[] = {
+      {5, "5"},
+      {53, "53"},
+      {121, "121"},
+      {124, "124"},
       {0xC0000022, "-1073741790"},  // a server status the table does not know
   };
   for (auto row : rows) {

@@ -21,9 +21,9 @@ BOOL FormatSidText(PSID sid, LPWSTR text, LPDWORD length) {
   int used = wsprintfW(text, TEXT("S-%lu-"), (DWORD)SID_REVISION);
   const BYTE* a = authority->Value;
   if (a[0] != 0 || a[1] != 0) {
-    used += wsprintfW(text + used, TEXT("0x%02hx%02hx%02hx%02hx%02hx%02hx"),
-                      (unsigned short)a[0], (unsigned short)a[1], (unsigned short)a[2],
-                      (unsigned short)a[3], (unsigned short)a[4], (unsigned short)a[5]);
+    used += wsprintfW(text + used, TEXT("0x%02hx%02hx%02hx%02hx%02hx%02hx"), (unsigned short)a[0],
+                      (unsigned short)a[1], (unsigned short)a[2], (unsigned short)a[3],
+                      (unsigned short)a[4], (unsigned short)a[5]);
   } else {
     DWORD value = ((DWORD)a[2] << 24) | ((DWORD)a[3] << 16) | ((DWORD)a[4] << 8) | (DWORD)a[5];
     used += wsprintfW(text + used, TEXT("%lu"), value);

@@ -22,8 +22,8 @@ struct SidRecord {
   PSID get() { return words.data(); }
 };
 
-SidRecord MakeSid(const BYTE (&authority)[6], const std::vector<DWORD>& subs,
-                  BYTE revision = 1, int count = -1) {
+SidRecord MakeSid(const BYTE (&authority)[6], const std::vector<DWORD>& subs, BYTE revision = 1,
+                  int count = -1) {
   SidRecord sid;
   sid.words.assign(2 + subs.size(), 0);
   BYTE* bytes = reinterpret_cast<BYTE*>(sid.words.data());
@@ -80,7 +80,10 @@ TEST(SidText, AlwaysPrintsRevisionOneAndFifteenSubAuthoritiesFit) {
 }
 
 TEST(SidText, SizeQueryReportsRequiredSizeAndError122) {
-  const struct { size_t count; DWORD bytes; } cases[] = {{0, 56}, {1, 80}, {4, 152}, {15, 416}};
+  const struct {
+    size_t count;
+    DWORD bytes;
+  } cases[] = {{0, 56}, {1, 80}, {4, 152}, {15, 416}};
   for (const auto& c : cases) {
     SidRecord sid = MakeSid(kNt, std::vector<DWORD>(c.count, 1));
     DWORD length = 0;
@@ -181,9 +184,12 @@ DWORD RandomValue(std::mt19937* rng) {
 void RandomAuthority(std::mt19937* rng, BYTE (&authority)[6]) {
   DWORD form = (*rng)() % 4;
   for (BYTE& b : authority) {
-    if (form == 0) b = 0;
-    else if (form == 1) b = 0xFF;
-    else b = static_cast<BYTE>((*rng)());
+    if (form == 0)
+      b = 0;
+    else if (form == 1)
+      b = 0xFF;
+    else
+      b = static_cast<BYTE>((*rng)());
   }
   // Half the authorities take the decimal form.
   if ((*rng)() % 2 == 0) authority[0] = authority[1] = 0;
@@ -202,7 +208,8 @@ void CheckOneLength(PSID sid, DWORD length, DWORD required, const WideText& expe
   BOOL ok = FormatSidText(sid, storage.data(), &in_out);
   ASSERT_EQ(ok, length >= required ? TRUE : FALSE) << length;
   ASSERT_EQ(in_out, ok ? length : required);
-  for (size_t i = ok ? length : 0; i < total; ++i) ASSERT_EQ(bytes[i], canary) << length << " " << i;
+  for (size_t i = ok ? length : 0; i < total; ++i)
+    ASSERT_EQ(bytes[i], canary) << length << " " << i;
   if (ok) {
     ASSERT_EQ(WideText(storage.data()), expected);
   }

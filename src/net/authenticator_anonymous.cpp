@@ -13,8 +13,7 @@ struct AnonymousLogon {
   bool done = false;
 };
 
-Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-            bool* done) {
+Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done) {
   AnonymousLogon* logon = static_cast<AnonymousLogon*>(state);
   *done = false;
   if (logon->done) return Malformed();  // nothing is left to answer

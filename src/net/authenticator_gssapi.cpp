@@ -36,9 +36,9 @@ constexpr size_t kMaxServerToken = 0xFFFF;
 struct GssLogon {
   std::string host;
   Trace* trace = nullptr;
-  gss_name_t kerberos_target = GSS_C_NO_NAME;  // the principal cifs/host
-  gss_name_t ntlm_target = GSS_C_NO_NAME;      // the service cifs@host
-  gss_name_t target = GSS_C_NO_NAME;           // one of the two, for the logon
+  gss_name_t kerberos_target = GSS_C_NO_NAME;      // the principal cifs/host
+  gss_name_t ntlm_target = GSS_C_NO_NAME;          // the service cifs@host
+  gss_name_t target = GSS_C_NO_NAME;               // one of the two, for the logon
   gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;  // none: every mechanism's default
   gss_ctx_id_t context = GSS_C_NO_CONTEXT;
   bool sent = false;  // a token has gone to the server
@@ -69,19 +69,15 @@ bool NoCredentialFits(OM_uint32 major, OM_uint32 minor) {
     case GSS_S_NO_CRED:
     case GSS_S_CREDENTIALS_EXPIRED:
     case GSS_S_BAD_NAME:
-    case GSS_S_BAD_MECH:
-      return true;
-    default:
-      break;
+    case GSS_S_BAD_MECH: return true;
+    default: break;
   }
   switch (static_cast<krb5_error_code>(minor)) {
     case KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN:
     case KRB5KRB_AP_ERR_TKT_EXPIRED:
     case KRB5_FCC_NOFILE:
-    case KRB5_CC_NOTFOUND:
-      return true;
-    default:
-      return false;
+    case KRB5_CC_NOTFOUND: return true;
+    default: return false;
   }
 }
 
@@ -119,10 +115,8 @@ Status GssFailure(const GssLogon& logon, OM_uint32 major, OM_uint32 minor) {
   switch (GSS_ROUTINE_ERROR(major)) {
     case GSS_S_BAD_SIG:  // also GSS_S_BAD_MIC
       return SecurityFailure(kMutualAuthFailed);
-    case GSS_S_DEFECTIVE_TOKEN:
-      return Malformed();
-    default:
-      return SecurityFailure(kLogonFailed);
+    case GSS_S_DEFECTIVE_TOKEN: return Malformed();
+    default: return SecurityFailure(kLogonFailed);
   }
 }
 
@@ -154,7 +148,8 @@ Status KerberosFits(GssLogon* logon) {
   gss_release_buffer(&ignored, &token);
   if (probe != GSS_C_NO_CONTEXT) gss_delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
   if (!GSS_ERROR(major)) {
-    TraceLine(logon->trace, "logon: Kerberos has a ticket for %s", KerberosServiceName(logon->host).c_str());
+    TraceLine(logon->trace, "logon: Kerberos has a ticket for %s",
+              KerberosServiceName(logon->host).c_str());
     return OkStatus();
   }
   TraceGss(logon->trace, "logon: Kerberos", major, minor);
@@ -206,8 +201,7 @@ Status AcquireCredential(GssLogon* logon) {
 // RFC 2743 2.2.1, RFC 4178 3.2: one call per token. Mutual authentication
 // makes the server prove itself in its last token (an AP-REP, or NTLM's
 // mechListMIC); integrity asks for the key that signing needs.
-Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-            bool* done) {
+Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done) {
   GssLogon* logon = static_cast<GssLogon*>(state);
   *done = false;
   bool first = logon->context == GSS_C_NO_CONTEXT && !logon->sent;
@@ -302,8 +296,8 @@ Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace
   std::string service = KerberosServiceName(host);
   gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
   OM_uint32 minor = 0;
-  if (GSS_ERROR(gss_import_name(&minor, &name, GSS_KRB5_NT_PRINCIPAL_NAME,
-                                &logon->kerberos_target))) {
+  if (GSS_ERROR(
+          gss_import_name(&minor, &name, GSS_KRB5_NT_PRINCIPAL_NAME, &logon->kerberos_target))) {
     Close(logon);
     return SecurityFailure(kNoCredential);
   }

@@ -120,10 +120,10 @@ TEST_F(GssLogonTest, TheTicketIsForTheNameAsGiven) {
 TEST_F(GssLogonTest, ServerTokensAfterTheFirstFailWithoutFallingBack) {
   CacheTicketFor(kHost);
   const std::vector<std::vector<uint8_t>> answers = {
-      std::vector<uint8_t>(64, 0x30),                 // garbage
-      Hex("A1 07 30 05 A0 03 0A 01 02"),              // SPNEGO reject
-      Hex("A1 07 30 05 A0 03 0A 01 00"),              // accepted, but no AP-REP
-      std::vector<uint8_t>(),                         // nothing at all
+      std::vector<uint8_t>(64, 0x30),     // garbage
+      Hex("A1 07 30 05 A0 03 0A 01 02"),  // SPNEGO reject
+      Hex("A1 07 30 05 A0 03 0A 01 00"),  // accepted, but no AP-REP
+      std::vector<uint8_t>(),             // nothing at all
   };
   for (const std::vector<uint8_t>& answer : answers) {
     SCOPED_TRACE(answer.size());
@@ -131,8 +131,8 @@ TEST_F(GssLogonTest, ServerTokensAfterTheFirstFailWithoutFallingBack) {
     bool done = false;
     ASSERT_TRUE(IsOk(FirstStep(kHost, &token, &done)));
     token.clear();
-    Status s = logon_.step(logon_.state, answer.empty() ? nullptr : answer.data(),
-                           answer.size(), &token, &done);
+    Status s = logon_.step(logon_.state, answer.empty() ? nullptr : answer.data(), answer.size(),
+                           &token, &done);
     EXPECT_FALSE(IsOk(s) && done) << "the server has not proved itself";
     EXPECT_FALSE(IsSecurity(s, kNoCredential)) << "a token went out: no fallback now";
     SessionKey key;

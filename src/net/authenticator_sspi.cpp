@@ -30,8 +30,7 @@ constexpr size_t kMaxToken = 0xFFFF;
 // must yield a key for signing. The session setup is a connection-oriented
 // exchange of whole tokens. No delegation: answering the query needs no
 // ticket of ours on the server.
-constexpr ULONG kContextRequirements =
-    ISC_REQ_MUTUAL_AUTH | ISC_REQ_INTEGRITY | ISC_REQ_CONNECTION;
+constexpr ULONG kContextRequirements = ISC_REQ_MUTUAL_AUTH | ISC_REQ_INTEGRITY | ISC_REQ_CONNECTION;
 
 struct SspiLogon {
   HMODULE library = nullptr;
@@ -103,9 +102,9 @@ Status Prepare(const std::string& host, SspiLogon* logon) {
   TimeStamp expiry;
   // No identity: the logged-on user's. When there is nothing to log on
   // with, the first step says so.
-  SECURITY_STATUS s = logon->sspi->AcquireCredentialsHandleW(
-      nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, nullptr, nullptr, nullptr,
-      &logon->credential, &expiry);
+  SECURITY_STATUS s = logon->sspi->AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND,
+                                                             nullptr, nullptr, nullptr, nullptr,
+                                                             &logon->credential, &expiry);
   logon->have_credential = s == SEC_E_OK;
   return OkStatus();
 }
@@ -120,10 +119,8 @@ Status FailureBeforeToken(SECURITY_STATUS s) {
     case SEC_E_UNKNOWN_CREDENTIALS:
     case SEC_E_TARGET_UNKNOWN:
     case SEC_E_WRONG_PRINCIPAL:
-    case SEC_E_SECPKG_NOT_FOUND:
-      return SecurityFailure(kNoCredential);
-    default:
-      return SecurityFailure(kLogonFailed);
+    case SEC_E_SECPKG_NOT_FOUND: return SecurityFailure(kNoCredential);
+    default: return SecurityFailure(kLogonFailed);
   }
 }
 
@@ -168,8 +165,7 @@ SECURITY_STATUS Initialize(SspiLogon* logon, const uint8_t* in, size_t in_size,
   return s;
 }
 
-Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-            bool* done) {
+Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done) {
   SspiLogon* logon = static_cast<SspiLogon*>(state);
   *done = logon->done;
   if (logon->done) {
@@ -178,7 +174,7 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
     // SSPI has taken the server's last token and nothing is left to answer.
     if (in_size == 0) return OkStatus();
     return logon->done_with_token && IsOk(DecodeSpnegoFinal(in, in_size)) ? OkStatus()
-                                                                           : Malformed();
+                                                                          : Malformed();
   }
   if (!IsOk(logon->failure)) return logon->failure;
   bool first = !logon->have_context;
@@ -239,8 +235,8 @@ LogonMechanism MechanismOf(void* state) {
   SspiLogon* logon = static_cast<SspiLogon*>(state);
   if (!logon->done) return LogonMechanism::kOther;  // Negotiate has not chosen yet
   SecPkgContext_NegotiationInfoW info = {};
-  if (logon->sspi->QueryContextAttributesW(&logon->context, SECPKG_ATTR_NEGOTIATION_INFO,
-                                           &info) != SEC_E_OK ||
+  if (logon->sspi->QueryContextAttributesW(&logon->context, SECPKG_ATTR_NEGOTIATION_INFO, &info) !=
+          SEC_E_OK ||
       info.PackageInfo == nullptr) {
     return LogonMechanism::kOther;
   }

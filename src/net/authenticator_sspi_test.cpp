@@ -144,7 +144,9 @@ TEST_F(SspiLogonTest, CachedTicketGivesAnApReqThatCarriesIt) {
 }
 
 TEST_F(SspiLogonTest, NonAsciiHostReachesKerberosIntact) {
-  const std::string host = "b\xc3\xbc" "cher.kestrin.test";
+  const std::string host =
+      "b\xc3\xbc"
+      "cher.kestrin.test";
   std::vector<uint8_t> ticket = ServiceTicket(host);
   ASSERT_TRUE(WriteTicketCache(cache_, host, ticket));
   std::vector<uint8_t> token;
@@ -187,10 +189,19 @@ TEST_F(SspiLogonTest, CloseRightAfterOpen) {
 
 TEST(SspiServiceName, Utf8HostToUtf16) {
   std::wstring name;
-  ASSERT_TRUE(SmbServiceName("b\xc3\xbc" "cher.test", &name));
+  ASSERT_TRUE(
+      SmbServiceName("b\xc3\xbc"
+                     "cher.test",
+                     &name));
   EXPECT_EQ(name, L"cifs/b\u00fccher.test");
-  ASSERT_TRUE(SmbServiceName("a\xf0\x9f\x98\x80" "b", &name));
-  EXPECT_EQ(name, L"cifs/a\xD83D\xDE00" L"b") << "a surrogate pair";
+  ASSERT_TRUE(
+      SmbServiceName("a\xf0\x9f\x98\x80"
+                     "b",
+                     &name));
+  EXPECT_EQ(name,
+            L"cifs/a\xD83D\xDE00"
+            L"b")
+      << "a surrogate pair";
   EXPECT_FALSE(SmbServiceName("", &name));
   EXPECT_FALSE(SmbServiceName(std::string("a\0b", 3), &name));
   Authenticator logon;

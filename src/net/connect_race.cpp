@@ -104,7 +104,8 @@ Status MostTelling(const Race& r) {
   const Attempt* best = nullptr;
   for (size_t i = 0; i < r.next; ++i) {
     const Attempt& a = r.attempts[i];
-    if (a.failed && (best == nullptr || Informativeness(a.failure) > Informativeness(best->failure))) {
+    if (a.failed &&
+        (best == nullptr || Informativeness(a.failure) > Informativeness(best->failure))) {
       best = &a;
     }
   }

@@ -23,7 +23,9 @@ struct FakeAddress {
 
 FakeAddress Silent() { return FakeAddress{}; }
 FakeAddress Connects(uint64_t after) { return FakeAddress{FakeAddress::kConnects, after}; }
-FakeAddress Fails(uint64_t after, TransportError e) { return FakeAddress{FakeAddress::kFails, after, e}; }
+FakeAddress Fails(uint64_t after, TransportError e) {
+  return FakeAddress{FakeAddress::kFails, after, e};
+}
 FakeAddress FailsAtStart(TransportError e) { return FakeAddress{FakeAddress::kFailsAtStart, 0, e}; }
 
 struct FakeWorld {
@@ -71,8 +73,8 @@ int FakeWait(void* context, const size_t* indexes, size_t count, uint32_t timeou
     if (at < first) {
       first = at;
       event->index = i;
-      event->result = a.kind == FakeAddress::kConnects ? AttemptResult::kConnected
-                                                       : AttemptResult::kFailed;
+      event->result =
+          a.kind == FakeAddress::kConnects ? AttemptResult::kConnected : AttemptResult::kFailed;
       event->failure = a.failure;
     }
   }

@@ -76,15 +76,10 @@ constexpr size_t kAeadTagSize = 16;
 bool AeadMode(AeadCipher cipher, int* algo, int* mode) {
   switch (cipher) {
     case AeadCipher::kAes128Ccm:
-    case AeadCipher::kAes256Ccm:
-      *mode = GCRY_CIPHER_MODE_CCM;
-      break;
+    case AeadCipher::kAes256Ccm: *mode = GCRY_CIPHER_MODE_CCM; break;
     case AeadCipher::kAes128Gcm:
-    case AeadCipher::kAes256Gcm:
-      *mode = GCRY_CIPHER_MODE_GCM;
-      break;
-    default:
-      return false;
+    case AeadCipher::kAes256Gcm: *mode = GCRY_CIPHER_MODE_GCM; break;
+    default: return false;
   }
   *algo = AeadKeySize(cipher) == 32 ? GCRY_CIPHER_AES256 : GCRY_CIPHER_AES128;
   return true;

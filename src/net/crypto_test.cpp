@@ -227,9 +227,7 @@ struct AeadVector {
 // nonce, which is what SMB3 uses, as it uses a 32-byte AAD.
 const AeadVector kAeadVectors[] = {
     // gcmEncryptExtIV128.rsp, [PTlen = 408] [AADlen = 160], Count = 0
-    {AeadCipher::kAes128Gcm,
-     "fe47fcce5fc32665d2ae399e4eec72ba",
-     "5adb9609dbaeb58cbd6e7275",
+    {AeadCipher::kAes128Gcm, "fe47fcce5fc32665d2ae399e4eec72ba", "5adb9609dbaeb58cbd6e7275",
      "88319d6e1d3ffa5f987199166c8a9b56c2aeba5a",
      "7c0e88c88899a779228465074797cd4c2e1498d259b54390b85e3eef1c02df60"
      "e743f1b840382c4bccaf3bafb4ca8429bea063",
@@ -237,64 +235,43 @@ const AeadVector kAeadVectors[] = {
      "6365253ddbc5db8778371495da76d269e5db3e",
      "291ef1982e4defedaa2249f898556b47"},
     // gcmEncryptExtIV128.rsp, [PTlen = 0] [AADlen = 128], Count = 0
-    {AeadCipher::kAes128Gcm,
-     "77be63708971c4e240d1cb79e8d77feb",
-     "e0e00f19fed7ba0136a797f3",
-     "7a43ec1d9c0a5a78a0b16533a6213cab",
-     "",
-     "",
-     "209fcc8d3675ed938e9c7166709dd946"},
+    {AeadCipher::kAes128Gcm, "77be63708971c4e240d1cb79e8d77feb", "e0e00f19fed7ba0136a797f3",
+     "7a43ec1d9c0a5a78a0b16533a6213cab", "", "", "209fcc8d3675ed938e9c7166709dd946"},
     // gcmEncryptExtIV256.rsp, [PTlen = 408] [AADlen = 160], Count = 0
-    {AeadCipher::kAes256Gcm,
-     "24501ad384e473963d476edcfe08205237acfd49b5b8f33857f8114e863fec7f",
-     "9ff18563b978ec281b3f2794",
-     "adb5ec720ccf9898500028bf34afccbcaca126ef",
+    {AeadCipher::kAes256Gcm, "24501ad384e473963d476edcfe08205237acfd49b5b8f33857f8114e863fec7f",
+     "9ff18563b978ec281b3f2794", "adb5ec720ccf9898500028bf34afccbcaca126ef",
      "27f348f9cdc0c5bd5e66b1ccb63ad920ff2219d14e8d631b3872265cf117ee86"
      "757accb158bd9abb3868fdc0d0b074b5f01b2c",
      "eb7cb754c824e8d96f7c6d9b76c7d26fb874ffbf1d65c6f64a698d839b0b0614"
      "5dae82057ad55994cf59ad7f67c0fa5e85fab8",
      "bc95c532fecc594c36d1550286a7a3f0"},
     // gcmEncryptExtIV256.rsp, [PTlen = 128] [AADlen = 384], Count = 0
-    {AeadCipher::kAes256Gcm,
-     "e4fed339c7b0cd267305d11ab0d5c3273632e8872d35bdc367a1363438239a35",
+    {AeadCipher::kAes256Gcm, "e4fed339c7b0cd267305d11ab0d5c3273632e8872d35bdc367a1363438239a35",
      "0365882cf75432cfd23cbd42",
      "8a97d2af5d41160ac2ff7dd8ba098e7aa4d618f0f455957d6a6d0801796747ba"
      "57c32dfbaaaf15176528fe3a0e4550c9",
-     "fff39a087de39a03919fbd2f2fa5f513",
-     "8d9e68f03f7e5f4a0ffaa7650d026d08",
+     "fff39a087de39a03919fbd2f2fa5f513", "8d9e68f03f7e5f4a0ffaa7650d026d08",
      "3554542c478c0635285a61d1b51f6afa"},
     // VNT128.rsp, [Nlen = 11], Count = 40
-    {AeadCipher::kAes128Ccm,
-     "e6ab9e70a4fb51b01c2e262233e64c0d",
-     "74e689eb5af9441dd690a6",
+    {AeadCipher::kAes128Ccm, "e6ab9e70a4fb51b01c2e262233e64c0d", "74e689eb5af9441dd690a6",
      "42f6518ee0fbe42f28e13b4bb2eb60517b37c9744394d9143393a879c3e107c7",
      "ba15916733550d7aa82b2f6b117cd3f54c83ddc16cd0288a",
-     "dcc151443288f35d39ed8fae6f0ce1d1eb656f4f7fd65c0b",
-     "16f322ce85d7c54e71ac560fd4da9651"},
+     "dcc151443288f35d39ed8fae6f0ce1d1eb656f4f7fd65c0b", "16f322ce85d7c54e71ac560fd4da9651"},
     // VNT128.rsp, [Nlen = 11], Count = 41
-    {AeadCipher::kAes128Ccm,
-     "e6ab9e70a4fb51b01c2e262233e64c0d",
-     "eb118fb41284bfcb1bc338",
+    {AeadCipher::kAes128Ccm, "e6ab9e70a4fb51b01c2e262233e64c0d", "eb118fb41284bfcb1bc338",
      "b5a6067fbac46578cfc8d3fe04108588c9de077eb009249374f205553bba9d02",
      "863da00c7accf45418d47c1eda72338734dcc49cd599f328",
-     "d64de7a56146b971e21bf5784d67bab32dd837cfb81591da",
-     "4a0177883346dc896eb39e8a32bc1393"},
+     "d64de7a56146b971e21bf5784d67bab32dd837cfb81591da", "4a0177883346dc896eb39e8a32bc1393"},
     // VNT256.rsp, [Nlen = 11], Count = 40
-    {AeadCipher::kAes256Ccm,
-     "97bc7482a87ba005475dfa3448f59d4b3f9c4c969d08b39b1b21ef965c0f5125",
-     "0bcf78103ec52d6df28887",
-     "049c10f0cb37ae08eae2d0766563b7c5a8454f841c2061a4f71a0a2158ae6ce5",
+    {AeadCipher::kAes256Ccm, "97bc7482a87ba005475dfa3448f59d4b3f9c4c969d08b39b1b21ef965c0f5125",
+     "0bcf78103ec52d6df28887", "049c10f0cb37ae08eae2d0766563b7c5a8454f841c2061a4f71a0a2158ae6ce5",
      "b99bf4dc781795fc4d3a8467b06e1665d4e543657f23129f",
-     "0d3891fa0caac1f7ebe41b480920ffd34d4155064c24f3b1",
-     "7a483163dd8f228d1f20cd4f86cf38fd"},
+     "0d3891fa0caac1f7ebe41b480920ffd34d4155064c24f3b1", "7a483163dd8f228d1f20cd4f86cf38fd"},
     // VNT256.rsp, [Nlen = 11], Count = 41
-    {AeadCipher::kAes256Ccm,
-     "97bc7482a87ba005475dfa3448f59d4b3f9c4c969d08b39b1b21ef965c0f5125",
-     "ab6374c6b2faefd92fa3d3",
-     "f19c044023e5cf339203738ee70e76527519763664c06ae00e002a5ba94c32c6",
+    {AeadCipher::kAes256Ccm, "97bc7482a87ba005475dfa3448f59d4b3f9c4c969d08b39b1b21ef965c0f5125",
+     "ab6374c6b2faefd92fa3d3", "f19c044023e5cf339203738ee70e76527519763664c06ae00e002a5ba94c32c6",
      "a2e5c51f516db01688b64c173bb25645182a005018022ee1",
-     "f70c598df3c64d3527ebb7fc8408b7de2cfaa1da7984ec36",
-     "1f1ad61758d828b70d4881b7d6ae8cd0"},
+     "f70c598df3c64d3527ebb7fc8408b7de2cfaa1da7984ec36", "1f1ad61758d828b70d4881b7d6ae8cd0"},
 };
 
 /// The bytes of `v.plain` encrypted in place, or of `v.cipher_text`

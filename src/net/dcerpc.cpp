@@ -148,7 +148,7 @@ void EncodeRequest(uint32_t call_id, uint16_t opnum, const uint8_t* stub, size_t
   size_t start = out->size();
   PutHeader(w, kPtypeRequest, call_id);
   PutU32(w, static_cast<uint32_t>(stub_size));  // alloc_hint
-  PutU16(w, 0);                                  // p_cont_id
+  PutU16(w, 0);                                 // p_cont_id
   PutU16(w, opnum);
   PutBytes(w, stub, stub_size);
   PatchFragLength(w, start);

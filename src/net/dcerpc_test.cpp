@@ -31,8 +31,9 @@ const char kFaultHex[] =
 
 /// A RESPONSE fragment of call 3 with `flags` around `stub`.
 std::vector<uint8_t> Fragment(uint8_t flags, const uint8_t* stub, size_t n) {
-  std::vector<uint8_t> pdu = Hex("05 00 02 00 10 00 00 00 00 00 00 00 03 00 00 00"
-                                 "00 00 00 00 00 00 00 00");
+  std::vector<uint8_t> pdu =
+      Hex("05 00 02 00 10 00 00 00 00 00 00 00 03 00 00 00"
+          "00 00 00 00 00 00 00 00");
   pdu[3] = flags;
   pdu.insert(pdu.end(), stub, stub + n);
   PatchU16(WireWriter{&pdu}, 8, static_cast<uint16_t>(pdu.size()));
@@ -79,8 +80,9 @@ TEST(DceRpc, BindRejectionsMapToTheirCodes) {
 
 TEST(DceRpc, BindNakIsARejection) {
   // Reason 4 is what a request before any bind gets: a protocol error.
-  std::vector<uint8_t> nak = Hex("05 00 0D 03 10 00 00 00 15 00 00 00 01 00 00 00"
-                                 "04 00 01 05 00");
+  std::vector<uint8_t> nak =
+      Hex("05 00 0D 03 10 00 00 00 15 00 00 00 01 00 00 00"
+          "04 00 01 05 00");
   Status s = Bind(nak);
   EXPECT_EQ(s.kind, StatusKind::kRpcFault);
   EXPECT_EQ(s.code, 0x1C01000Bu);
@@ -93,16 +95,16 @@ TEST(DceRpc, BrokenBindAcksAreMalformed) {
     size_t offset;
     uint8_t value;
   } cases[] = {
-      {0, 4},       // rpc_vers
-      {1, 1},       // rpc_vers_minor
-      {2, 2},       // a RESPONSE where a BIND_ACK belongs
-      {4, 0x00},    // big-endian drep
-      {8, 0x45},    // frag_length one past the bytes
-      {10, 0x10},   // auth_length
-      {24, 0x30},   // sec_addr running past the PDU
-      {40, 0},      // no results
-      {40, 2},      // a second result that is not there
-      {48, 0x05},   // accepted, but not NDR
+      {0, 4},      // rpc_vers
+      {1, 1},      // rpc_vers_minor
+      {2, 2},      // a RESPONSE where a BIND_ACK belongs
+      {4, 0x00},   // big-endian drep
+      {8, 0x45},   // frag_length one past the bytes
+      {10, 0x10},  // auth_length
+      {24, 0x30},  // sec_addr running past the PDU
+      {40, 0},     // no results
+      {40, 2},     // a second result that is not there
+      {48, 0x05},  // accepted, but not NDR
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> ack = Hex(kBindAckHex);

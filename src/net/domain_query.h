@@ -39,11 +39,11 @@ struct AccountDomain {
 /// How the query went, for callers that report it.
 struct QueryReport {
   LogonMechanism mechanism = LogonMechanism::kAnonymous;
-  uint16_t dialect = 0;         // 0 before NEGOTIATE was answered
-  bool signed_session = false;  // requests signed, answers verified
+  uint16_t dialect = 0;            // 0 before NEGOTIATE was answered
+  bool signed_session = false;     // requests signed, answers verified
   bool encrypted_session = false;  // requests and answers encrypted at the end
-  uint32_t round_trips = 0;     // frames sent
-  uint16_t port = 0;            // the TCP port tried last: 445, or 139 after it
+  uint32_t round_trips = 0;        // frames sent
+  uint16_t port = 0;               // the TCP port tried last: 445, or 139 after it
 };
 
 /// Asks `server` (as typed: optional leading "\\", empty for this computer)

@@ -199,7 +199,8 @@ TEST_F(DomainQueryFlow, InterimPendingRepliesAreSkippedButBounded) {
   Bytes& compound = frames[3].bytes;
   Bytes bind_interim = Interim(FirstHeader(c_.received[4].bytes));
   size_t create_at = 4 + FirstHeader(compound).next_command;
-  PatchU32(WireWriter{&compound}, create_at + 20, static_cast<uint32_t>(compound.size() - create_at));
+  PatchU32(WireWriter{&compound}, create_at + 20,
+           static_cast<uint32_t>(compound.size() - create_at));
   compound.insert(compound.end(), bind_interim.begin() + 4, bind_interim.end());
   size_t len = compound.size() - 4;
   compound[2] = static_cast<uint8_t>(len >> 8);
@@ -297,7 +298,8 @@ TEST_F(DomainQueryFlow, FragmentedReplyIsReadUntilTheLastFragment) {
   frames.back().bytes = IoctlFrame(h, 0x80000005, Bytes(first.begin(), first.begin() + 10));
   Bytes rest(first.begin() + 10, first.end());
   rest.insert(rest.end(), last.begin(), last.end());
-  for (size_t i = 0; i < rest.size(); ++i) frames.push_back({ReadFrame(h, 8 + i, {rest[i]}), 7 + i});
+  for (size_t i = 0; i < rest.size(); ++i)
+    frames.push_back({ReadFrame(h, 8 + i, {rest[i]}), 7 + i});
   EXPECT_EQ(RunFrames(frames).kind, StatusKind::kMalformed);
 }
 
@@ -328,7 +330,9 @@ TEST_F(DomainQueryFlow, ServerErrorAtEachStepIsReported) {
     // Each status the platform's translation knows comes out as its number,
     // MORE_PROCESSING_REQUIRED included: at each step the same.
     for (auto [status, platform] : {std::pair<uint32_t, uint32_t>{0xC0000001, 31},
-                                    {0xC00000D0, 71}, {0xC0000016, 234}, {0xC0000199, 1808}}) {
+                                    {0xC00000D0, 71},
+                                    {0xC0000016, 234},
+                                    {0xC0000199, 1808}}) {
       h.status = status;
       frames[k].bytes = Frame(h, kErrorBody);
       EXPECT_EQ(ToPlatformError(RunFrames(frames)), platform) << k << " " << status;
@@ -355,7 +359,8 @@ TEST_F(DomainQueryFlow, PeerThatIsSilentClosesOrRefusesFailsCleanly) {
   closed.at_end = TransportFailure(kClosed);
   AccountDomain out;
   EXPECT_TRUE(Is(RunPeer(&closed, &out), StatusKind::kTransport, kClosedEarly));
-  EXPECT_TRUE(Is(RunFrames({{{0x83, 0, 0, 1, 0x81}, 1}}), StatusKind::kTransport, kNegativeSession));
+  EXPECT_TRUE(
+      Is(RunFrames({{{0x83, 0, 0, 1, 0x81}, 1}}), StatusKind::kTransport, kNegativeSession));
   EXPECT_EQ(RunFrames({{Bytes(68, 0x42), 1}}).kind, StatusKind::kMalformed);
   // No time left at all: no wait is started.
   FakePeer peer;

@@ -132,9 +132,8 @@ Status DecodeAccountDomain(const uint8_t* stub, size_t size, AccountDomain* out)
   uint16_t maximum_length = ReadU16(r);
   uint32_t name_referent = ReadU32(r);
   uint32_t sid_referent = ReadU32(r);
-  if (!ok(r) || info_referent == 0 || level != kPolicyAccountDomainInformation ||
-      length % 2 != 0 || length > maximum_length || sid_referent == 0 ||
-      (name_referent == 0 && length != 0)) {
+  if (!ok(r) || info_referent == 0 || level != kPolicyAccountDomainInformation || length % 2 != 0 ||
+      length > maximum_length || sid_referent == 0 || (name_referent == 0 && length != 0)) {
     return Malformed();
   }
   AccountDomain domain;

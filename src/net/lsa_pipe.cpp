@@ -160,8 +160,8 @@ Status OpenSteps(Exchange* x, size_t first, size_t n, const std::u16string& tree
     ++answered;
   }
   // Refused after the TREE_CONNECT in this frame turned encryption on.
-  bool refused_in_clear = s.kind == StatusKind::kNtStatus && first == kTreeStep &&
-                          answered > 1 && in_clear && c->encrypt;
+  bool refused_in_clear = s.kind == StatusKind::kNtStatus && first == kTreeStep && answered > 1 &&
+                          in_clear && c->encrypt;
   if (IsOk(s) || !refused_in_clear || !may_resend) return s;
   *resend = true;
   for (size_t i = answered; i < n; ++i) {

@@ -190,7 +190,9 @@ TEST(Lsa, HostileRepliesAreMalformed) {
       {"actual above max", [](DomainStub* d) { d->max_count = 6; }},
       {"actual not Length/2", [](DomainStub* d) { d->actual_count = 6; }},
       {"actual past the end",
-       [](DomainStub* d) { d->length = d->maximum_length = 0xFFFE, d->max_count = d->actual_count = 0x7FFF; }},
+       [](DomainStub* d) {
+         d->length = d->maximum_length = 0xFFFE, d->max_count = d->actual_count = 0x7FFF;
+       }},
       {"conformance above count", [](DomainStub* d) { d->conformance = 5; }},
       {"conformance below count", [](DomainStub* d) { d->conformance = 3; }},
       {"count above 15 with matching conformance",

@@ -162,7 +162,8 @@ bool PrepareLookup(const std::string& host, uint16_t port, Lookup* lookup) {
 
 /// Resolves the host as an address literal, without waiting on anything.
 int LookupLiteral(Lookup* lookup) {
-  if (lookup->get_addr_info == nullptr) return Ipv4Literal(lookup->host, lookup->port, &lookup->result);
+  if (lookup->get_addr_info == nullptr)
+    return Ipv4Literal(lookup->host, lookup->port, &lookup->result);
   ADDRINFOW hints = StreamHints(AI_NUMERICHOST);
   return lookup->get_addr_info(lookup->wide_host, lookup->wide_port, &hints, &lookup->result);
 }
@@ -219,9 +220,10 @@ Status Resolve(const std::string& host, uint16_t port, uint64_t deadline_ms, Loo
   }
   if (error != 0 || lookup->result == nullptr) {
     ReleaseLookup(lookup);
-    bool resolver = error == 0 || error == EAI_NONAME || error == EAI_AGAIN ||
-                    error == EAI_FAIL || error == WSANO_DATA;
-    if (error == WSA_NOT_ENOUGH_MEMORY || error == WSAENOBUFS) return TransportFailure(kNoResources);
+    bool resolver = error == 0 || error == EAI_NONAME || error == EAI_AGAIN || error == EAI_FAIL ||
+                    error == WSANO_DATA;
+    if (error == WSA_NOT_ENOUGH_MEMORY || error == WSAENOBUFS)
+      return TransportFailure(kNoResources);
     return TransportFailure(resolver ? kResolveFailed : kSocketFailure);
   }
   *out = lookup;

@@ -78,8 +78,8 @@ Status DecodeSessionHeader(const uint8_t header[4], uint8_t* type, size_t* lengt
   *type = header[0];
   // Flags: bit 0 extends the length to 17 bits; the others are reserved.
   if ((header[1] & 0xFE) != 0) return Malformed();
-  *length = (static_cast<size_t>(header[1]) << 16) | (static_cast<size_t>(header[2]) << 8) |
-            header[3];
+  *length =
+      (static_cast<size_t>(header[1]) << 16) | (static_cast<size_t>(header[2]) << 8) | header[3];
   return OkStatus();
 }
 

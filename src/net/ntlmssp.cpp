@@ -76,8 +76,7 @@ Status DecodeNtlmChallenge(const uint8_t* msg, size_t size, uint32_t* flags) {
 // empty. KEY_EXCH stays clear: with no session key to send, a server
 // refuses the logon (STATUS_INVALID_PARAMETER) when it is set.
 void EncodeNtlmAnonymousAuthenticate(uint32_t challenge_flags, std::vector<uint8_t>* out) {
-  uint32_t flags =
-      ((challenge_flags & kNtlmNegotiateFlags) | kNtlmAnonymous) & ~kNegotiateKeyExch;
+  uint32_t flags = ((challenge_flags & kNtlmNegotiateFlags) | kNtlmAnonymous) & ~kNegotiateKeyExch;
   WireWriter w{out};
   PutBytes(w, kSignature, sizeof kSignature);
   PutU32(w, kAuthenticateMessage);

@@ -35,12 +35,12 @@ TEST(Ntlmssp, NegotiateIsTheGoldenMessage) {
 }
 
 TEST(Ntlmssp, AnonymousAuthenticateIsTheGoldenMessage) {
-  std::vector<uint8_t> expected = Hex(
-      "4E 54 4C 4D 53 53 50 00 03 00 00 00"
-      "00 00 00 00 58 00 00 00 00 00 00 00 58 00 00 00 00 00 00 00 58 00 00 00"
-      "00 00 00 00 58 00 00 00 00 00 00 00 58 00 00 00 00 00 00 00 58 00 00 00"
-      "05 8A 08 A2 0A 00 61 4A 00 00 00 0F"
-      "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
+  std::vector<uint8_t> expected =
+      Hex("4E 54 4C 4D 53 53 50 00 03 00 00 00"
+          "00 00 00 00 58 00 00 00 00 00 00 00 58 00 00 00 00 00 00 00 58 00 00 00"
+          "00 00 00 00 58 00 00 00 00 00 00 00 58 00 00 00 00 00 00 00 58 00 00 00"
+          "05 8A 08 A2 0A 00 61 4A 00 00 00 0F"
+          "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
   EXPECT_EQ(Authenticate(0xA28A8205), expected);
 }
 

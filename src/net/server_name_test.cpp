@@ -45,10 +45,12 @@ TEST(ServerHostTest, AddressLiterals) {
 TEST(ServerHostTest, Utf16ToUtf8) {
   EXPECT_EQ(HostOf(u"M\u00fcller"), "M\xc3\xbcller");
   EXPECT_EQ(HostOf(u"\u6771\u4eac"), "\xe6\x9d\xb1\xe4\xba\xac");
-  EXPECT_EQ(HostOf(u"A\U0001F600B"), "A\xf0\x9f\x98\x80" "B");
-  EXPECT_TRUE(Refused(u"a\xD800"));          // high surrogate at the end
-  EXPECT_TRUE(Refused(u"a\xD800x"));         // high surrogate before a letter
-  EXPECT_TRUE(Refused(u"\xDC00x"));          // low surrogate alone
+  EXPECT_EQ(HostOf(u"A\U0001F600B"),
+            "A\xf0\x9f\x98\x80"
+            "B");
+  EXPECT_TRUE(Refused(u"a\xD800"));             // high surrogate at the end
+  EXPECT_TRUE(Refused(u"a\xD800x"));            // high surrogate before a letter
+  EXPECT_TRUE(Refused(u"\xDC00x"));             // low surrogate alone
   EXPECT_TRUE(Refused(u"\xDBFF\xD800\xDC00"));  // high, then a whole pair
 }
 

@@ -180,8 +180,8 @@ bool DecodeSmb2Header(const uint8_t* data, size_t size, Smb2Header* h) {
   WireReader r = MakeReader(data, size);
   uint8_t id[4];
   ReadBytes(r, id, 4);
-  bool id_ok = id[0] == kProtocolId[0] && id[1] == kProtocolId[1] &&
-               id[2] == kProtocolId[2] && id[3] == kProtocolId[3];
+  bool id_ok = id[0] == kProtocolId[0] && id[1] == kProtocolId[1] && id[2] == kProtocolId[2] &&
+               id[3] == kProtocolId[3];
   uint16_t structure_size = ReadU16(r);
   h->credit_charge = ReadU16(r);
   h->status = ReadU32(r);
@@ -226,8 +226,8 @@ Status DecodeFramePrefix(const uint8_t prefix[4], size_t* length) {
   // service would: a negative session response, then it closes.
   if (prefix[0] == 0x83) return TransportFailure(kNegativeSession);
   if (prefix[0] != 0) return Malformed();
-  size_t n = (static_cast<size_t>(prefix[1]) << 16) | (static_cast<size_t>(prefix[2]) << 8) |
-             prefix[3];
+  size_t n =
+      (static_cast<size_t>(prefix[1]) << 16) | (static_cast<size_t>(prefix[2]) << 8) | prefix[3];
   if (n < kSmb2HeaderSize || n > kSmb2MaxFrame) return Malformed();
   *length = n;
   return OkStatus();
@@ -272,13 +272,12 @@ void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer&
 }
 
 // MS-SMB2 2.2.5
-void AppendSessionSetup(Smb2Frame* f, const Smb2Ids& ids, const uint8_t* token,
-                        size_t token_size) {
+void AppendSessionSetup(Smb2Frame* f, const Smb2Ids& ids, const uint8_t* token, size_t token_size) {
   BeginRequest(f, ids, kSmb2SessionSetup);
   WireWriter w{&f->bytes};
   PutU16(w, 25);
-  PutU8(w, 0);  // Flags
-  PutU8(w, 1);  // SecurityMode: signing enabled
+  PutU8(w, 0);   // Flags
+  PutU8(w, 1);   // SecurityMode: signing enabled
   PutU32(w, 0);  // Capabilities
   PutU32(w, 0);  // Channel
   PutU16(w, kSmb2HeaderSize + 24);
@@ -303,15 +302,15 @@ void AppendCreatePipe(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& pi
   BeginRequest(f, ids, kSmb2Create);
   WireWriter w{&f->bytes};
   PutU16(w, 57);
-  PutU8(w, 0);   // SecurityFlags
-  PutU8(w, 0);   // RequestedOplockLevel: none
-  PutU32(w, 2);  // ImpersonationLevel: Impersonation
-  PutZeros(w, 16);  // SmbCreateFlags, Reserved
+  PutU8(w, 0);            // SecurityFlags
+  PutU8(w, 0);            // RequestedOplockLevel: none
+  PutU32(w, 2);           // ImpersonationLevel: Impersonation
+  PutZeros(w, 16);        // SmbCreateFlags, Reserved
   PutU32(w, 0x0012019F);  // DesiredAccess: generic read and write on a pipe
-  PutU32(w, 0);  // FileAttributes
-  PutU32(w, 3);  // ShareAccess: read | write
-  PutU32(w, 1);  // CreateDisposition: FILE_OPEN
-  PutU32(w, 0);  // CreateOptions
+  PutU32(w, 0);           // FileAttributes
+  PutU32(w, 3);           // ShareAccess: read | write
+  PutU32(w, 1);           // CreateDisposition: FILE_OPEN
+  PutU32(w, 0);           // CreateOptions
   PutU16(w, kSmb2HeaderSize + 56);
   PutU16(w, static_cast<uint16_t>(2 * pipe.size()));
   PutU32(w, 0);  // CreateContextsOffset
@@ -468,8 +467,7 @@ Status DecodeCreateResponse(const Smb2Message& m, Smb2FileId* file) {
 namespace {
 
 // MS-SMB2 2.2.32: the output of the IOCTL `ctl_code`.
-Status DecodeIoctl(const Smb2Message& m, uint32_t ctl_code, const uint8_t** output,
-                   size_t* size) {
+Status DecodeIoctl(const Smb2Message& m, uint32_t ctl_code, const uint8_t** output, size_t* size) {
   WireReader r = BodyReader(m, 49);
   (void)ReadU16(r);
   uint32_t code = ReadU32(r);

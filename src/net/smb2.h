@@ -149,8 +149,7 @@ Status DecodeFramePrefix(const uint8_t prefix[4], size_t* length);
 /// Requests; each appends header and body to `f`, chaining after the request
 /// before it in the same frame.
 void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer& offer);
-void AppendSessionSetup(Smb2Frame* f, const Smb2Ids& ids, const uint8_t* token,
-                        size_t token_size);
+void AppendSessionSetup(Smb2Frame* f, const Smb2Ids& ids, const uint8_t* token, size_t token_size);
 void AppendTreeConnect(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& path);
 void AppendCreatePipe(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& pipe);
 void AppendPipeTransceive(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file,

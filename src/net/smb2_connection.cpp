@@ -64,9 +64,8 @@ Status SendEncrypted(Smb2Connection* c, const Smb2Frame& f) {
   for (int i = 0; i < 8; ++i) nonce[i] = f.bytes[kSmb2FramePrefix + 24 + i];
   Smb2Frame wrapped;
   StartFrame(&wrapped);
-  if (!EncryptSmb2Message(c->cipher_keys, c->session_id, nonce,
-                          f.bytes.data() + kSmb2FramePrefix, f.bytes.size() - kSmb2FramePrefix,
-                          &wrapped.bytes)) {
+  if (!EncryptSmb2Message(c->cipher_keys, c->session_id, nonce, f.bytes.data() + kSmb2FramePrefix,
+                          f.bytes.size() - kSmb2FramePrefix, &wrapped.bytes)) {
     return SecurityFailure(kCryptoUnavailable);
   }
   if (!FinishFrame(&wrapped)) return Malformed();
@@ -104,8 +103,8 @@ void TraceAnswer(Smb2Connection* c, uint16_t command, const Status& s, const Smb
   if (!IsOk(s)) {
     TraceLine(c->trace, "%s no answer %u ms: %s", Smb2CommandName(command), ms, StatusReason(s));
   } else {
-    TraceLine(c->trace, "%s %s%s %u ms", Smb2CommandName(command),
-              NtStatusName(h->status, buffer), IsInterim(*h) ? " (interim)" : "", ms);
+    TraceLine(c->trace, "%s %s%s %u ms", Smb2CommandName(command), NtStatusName(h->status, buffer),
+              IsInterim(*h) ? " (interim)" : "", ms);
   }
 }
 
@@ -158,7 +157,6 @@ Status SendFrame(Smb2Connection* c, Smb2Frame* f) {
   ++c->frames_sent;
   return c->transport->send(c->transport->context, f->bytes.data(), f->bytes.size());
 }
-
 
 Status ReceiveResponse(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Message* m) {
   Status s = ReceiveFinal(c, id, command, m);

@@ -46,8 +46,8 @@ struct Smb2Connection {
   Smb2CipherKeys cipher_keys;
   bool frame_encrypted = false;  // the newest frame came in a transform
   uint32_t frames_sent = 0;
-  Trace* trace = nullptr;  // where each answer is noted, if anywhere
-  uint64_t sent_ms = 0;    // when the newest frame went out
+  Trace* trace = nullptr;      // where each answer is noted, if anywhere
+  uint64_t sent_ms = 0;        // when the newest frame went out
   std::vector<uint8_t> frame;  // payload of the newest frame received
   size_t frame_pos = 0;        // first response in it not yet handed out
 };

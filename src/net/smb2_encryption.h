@@ -32,9 +32,9 @@ struct Smb2CipherKeys {
 /// (zero-padded to 16 when shorter) for the AES-256 ones, and L is the key
 /// size in bits. False for another dialect, a cipher a 3.0.x dialect cannot
 /// use, or a library failure.
-[[nodiscard]] bool DeriveCipherKeys(uint16_t dialect, AeadCipher cipher,
-                                    const uint8_t* session_key, size_t session_key_size,
-                                    const PreauthHash& preauth, Smb2CipherKeys* out);
+[[nodiscard]] bool DeriveCipherKeys(uint16_t dialect, AeadCipher cipher, const uint8_t* session_key,
+                                    size_t session_key_size, const PreauthHash& preauth,
+                                    Smb2CipherKeys* out);
 
 /// True when `data` starts with the transform header's ProtocolId (0xFD 'S'
 /// 'M' 'B'): an encrypted message.
@@ -46,8 +46,8 @@ bool IsTransformMessage(const uint8_t* data, size_t size);
 /// Flags 1, `session_id`), then the ciphertext; the AEAD's additional data
 /// is the header from its Nonce on.
 [[nodiscard]] bool EncryptSmb2Message(const Smb2CipherKeys& keys, uint64_t session_id,
-                                      const uint8_t nonce[16], const uint8_t* plain,
-                                      size_t size, std::vector<uint8_t>* out);
+                                      const uint8_t nonce[16], const uint8_t* plain, size_t size,
+                                      std::vector<uint8_t>* out);
 
 /// Checks a received transform message (`data`, `size`: the whole frame
 /// after its direct-TCP prefix): ProtocolId, OriginalMessageSize equal to

@@ -27,8 +27,7 @@ const char* CipherName(AeadCipher c) {
 
 void TraceNegotiated(Trace* trace, const Smb2NegotiateResult& n) {
   char dialect[16];
-  TraceLine(trace, "dialect %s, signing %s, encryption %s%s",
-            DialectName(n.dialect, dialect),
+  TraceLine(trace, "dialect %s, signing %s, encryption %s%s", DialectName(n.dialect, dialect),
             (n.security_mode & kSmb2SigningRequired) != 0 ? "required" : "enabled",
             n.can_encrypt ? "possible with " : "not possible",
             n.can_encrypt ? CipherName(n.cipher) : "");
@@ -52,8 +51,8 @@ void WipeToken(std::vector<uint8_t>* token) {
 
 /// The logon libraries' own waits (a KDC, say) do not know our deadline;
 /// a step that ran past it ends the query as a late answer would.
-Status StepWithin(const Smb2Connection& c, Authenticator* logon, const uint8_t* in,
-                  size_t in_size, std::vector<uint8_t>* out, bool* done) {
+Status StepWithin(const Smb2Connection& c, Authenticator* logon, const uint8_t* in, size_t in_size,
+                  std::vector<uint8_t>* out, bool* done) {
   Status s = logon->step(logon->state, in, in_size, out, done);
   if (IsOk(s) && MonotonicMs() >= c.deadline) return TransportFailure(kReplyTimeout);
   return s;
@@ -76,8 +75,9 @@ Status StartLogon(const Smb2Connection& c, Authenticator* logon, Smb2Session* s)
   // A mechanism that is done before it said anything has nothing to offer.
   if (done || s->first_token.empty()) return SecurityFailure(kLogonFailed);
   s->authenticated = s->mechanism != LogonMechanism::kAnonymous;
-  TraceLine(c.trace, "logon: %s", s->authenticated ? "with the caller's credentials"
-                                                   : "anonymous, as no credential fits");
+  TraceLine(
+      c.trace, "logon: %s",
+      s->authenticated ? "with the caller's credentials" : "anonymous, as no credential fits");
   return OkStatus();
 }
 
@@ -109,7 +109,8 @@ Status Negotiate(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
   Smb2Message m;
   if (IsOk(st)) st = ReceiveResponse(c, ids.message_id, kSmb2Negotiate, &m);
   // A server that only speaks SMB1 hangs up on an SMB2 NEGOTIATE.
-  if (st.kind == StatusKind::kTransport && st.code == kClosed) return TransportFailure(kClosedEarly);
+  if (st.kind == StatusKind::kTransport && st.code == kClosed)
+    return TransportFailure(kClosedEarly);
   if (!IsOk(st)) return st;
   if (m.header.status != kStatusSuccess) return ServerFailure(m);
   st = DecodeNegotiateResponse(m, &s->negotiated);
@@ -205,8 +206,8 @@ Status LogOnLegs(Smb2Connection* c, Authenticator* logon, Smb2Session* s,
     Smb2Frame f;
     StartFrame(&f);
     AppendSessionSetup(&f, ids, token.data(), token.size());
-    Status st = HashForPreauth(s, f.bytes.data() + kSmb2FramePrefix,
-                               f.bytes.size() - kSmb2FramePrefix);
+    Status st =
+        HashForPreauth(s, f.bytes.data() + kSmb2FramePrefix, f.bytes.size() - kSmb2FramePrefix);
     Smb2Message m;
     if (IsOk(st)) st = SendOne(c, &f, ids, kSmb2SessionSetup, &m);
     WipeToken(&f.bytes);

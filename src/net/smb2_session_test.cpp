@@ -143,8 +143,8 @@ TEST(SessionSetup, GuestOrNullSessionIsNoLogonWithCredentials) {
 
 TEST(SessionSetup, MechanismFailuresAreTheAnswer) {
   Conversation c = LoadConversation("samba_sales_302.txt");
-  for (Status failure : {SecurityFailure(kLogonFailed), SecurityFailure(kMutualAuthFailed),
-                         Malformed()}) {
+  for (Status failure :
+       {SecurityFailure(kLogonFailed), SecurityFailure(kMutualAuthFailed), Malformed()}) {
     DressedLogon d;
     d.fail_at_step2 = failure;
     Outcome r = ReplayDressed(c, &d);
@@ -155,8 +155,7 @@ TEST(SessionSetup, MechanismFailuresAreTheAnswer) {
 }
 
 /// A logon that is done after its first token, whatever the server says.
-Status OneTokenStep(void* state, const uint8_t* in, size_t, std::vector<uint8_t>* out,
-                    bool* done) {
+Status OneTokenStep(void* state, const uint8_t* in, size_t, std::vector<uint8_t>* out, bool* done) {
   int* calls = static_cast<int*>(state);
   *done = ++*calls > 1;
   if (in == nullptr) out->push_back(0x60);
@@ -324,13 +323,13 @@ TEST_P(SignedExchange, NoFlippedBitChangesTheAnswer) {
         std::vector<ServerFrame> frames = c_.received;
         frames[k].bytes[i] ^= static_cast<uint8_t>(1 << bit);
         Outcome r = ReplayWith(frames);
-        bool unsigned_logon_answer = !hashed && frame[4 + 12] == kSmb2SessionSetup &&
-                                     i == 4 + 16 && bit == 3;
+        bool unsigned_logon_answer =
+            !hashed && frame[4 + 12] == kSmb2SessionSetup && i == 4 + 16 && bit == 3;
         // What VALIDATE_NEGOTIATE_INFO repeats of the NEGOTIATE answer:
         // SecurityMode, Dialect, ServerGuid, Capabilities.
         size_t body = i - (4 + 64);
-        bool repeated = validated && i >= 4 + 64 &&
-                        ((body >= 2 && body < 6) || (body >= 8 && body < 28));
+        bool repeated =
+            validated && i >= 4 + 64 && ((body >= 2 && body < 6) || (body >= 8 && body < 28));
         if (IsOk(r.status)) {
           ASSERT_TRUE((!must_fail || unsigned_logon_answer) && !repeated)
               << "frame " << k << " byte " << i << " bit " << bit;
@@ -393,8 +392,8 @@ class Validation : public ::testing::Test {
     c_ = LoadConversation("ntlm_member3_302.txt");
     for (size_t k = 0; k < c_.received.size(); ++k) {
       const Bytes& b = c_.received[k].bytes;
-      if (b.size() > 4 + 72 && b[4 + 12] == kSmb2Ioctl && b[4 + 68] == 0x04 &&
-          b[4 + 69] == 0x02 && b[4 + 70] == 0x14) {
+      if (b.size() > 4 + 72 && b[4 + 12] == kSmb2Ioctl && b[4 + 68] == 0x04 && b[4 + 69] == 0x02 &&
+          b[4 + 70] == 0x14) {
         vni_ = k;
       }
     }

@@ -54,8 +54,7 @@ bool ComputeSignature(const Smb2SigningKey& key, const uint8_t* message, size_t 
       WipeBytes(full, sizeof full);
       return ok;
     }
-    case SigningAlgorithm::kAesCmac:
-      return AesCmac128(key.key, parts, 3, out);
+    case SigningAlgorithm::kAesCmac: return AesCmac128(key.key, parts, 3, out);
     case SigningAlgorithm::kAesGmac: {
       uint8_t nonce[12];
       GmacNonce(message, nonce);
@@ -92,8 +91,7 @@ bool DeriveFromK16(uint16_t dialect, SigningAlgorithm algorithm, const uint8_t k
       return KnownAlgorithm(algorithm) &&
              Sp800108Kdf(k16, 16, signing_label, sizeof kSigningKeyLabel, preauth.value,
                          sizeof preauth.value, out->key, 16);
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -112,9 +112,11 @@ TEST(Smb2Request, NegotiateOffersFiveDialectsPreauthEncryptionAndSigning) {
   EXPECT_EQ(std::vector<uint8_t>(body + 12, body + 28),
             std::vector<uint8_t>(offer.client_guid, offer.client_guid + 16));
   const uint8_t ctx_fields[] = {0x70, 0, 0, 0, 3, 0, 0, 0};
-  EXPECT_EQ(std::vector<uint8_t>(body + 28, body + 36), std::vector<uint8_t>(ctx_fields, ctx_fields + 8));
+  EXPECT_EQ(std::vector<uint8_t>(body + 28, body + 36),
+            std::vector<uint8_t>(ctx_fields, ctx_fields + 8));
   const uint8_t dialects[] = {2, 2, 0x10, 2, 0, 3, 2, 3, 0x11, 3, 0, 0};
-  EXPECT_EQ(std::vector<uint8_t>(body + 36, body + 48), std::vector<uint8_t>(dialects, dialects + 12));
+  EXPECT_EQ(std::vector<uint8_t>(body + 36, body + 48),
+            std::vector<uint8_t>(dialects, dialects + 12));
   const uint8_t* ctx = b.data() + 4 + 0x70;
   const uint8_t ctx_head[] = {1, 0, 0x26, 0, 0, 0, 0, 0, 1, 0, 0x20, 0, 1, 0};
   EXPECT_EQ(std::vector<uint8_t>(ctx, ctx + 14), std::vector<uint8_t>(ctx_head, ctx_head + 14));
@@ -231,8 +233,11 @@ TEST(Smb2Response, IoctlOutputMustLieInsideTheMessage) {
   EXPECT_EQ(n, 8u);
   EXPECT_EQ(out, View(good).data + 0x70);
   // One byte past the end, an offset inside the header, a count that would wrap.
-  for (auto [offset, count] : {std::pair<uint32_t, uint32_t>{0x70, 9}, {0x71, 8}, {0x10, 8},
-                               {0x70, 0xFFFFFFFF}, {0xFFFFFFFF, 2}}) {
+  for (auto [offset, count] : {std::pair<uint32_t, uint32_t>{0x70, 9},
+                               {0x71, 8},
+                               {0x10, 8},
+                               {0x70, 0xFFFFFFFF},
+                               {0xFFFFFFFF, 2}}) {
     std::vector<uint8_t> bad = Response(kSmb2Ioctl, IoctlBody(offset, count, 8));
     EXPECT_EQ(DecodeIoctlResponse(View(bad), &out, &n).kind, StatusKind::kMalformed);
   }
@@ -253,7 +258,8 @@ TEST(Smb2Response, EveryBodyFailsWhenCutShort) {
     auto check = [&](uint16_t cmd, const std::vector<uint8_t>& body, auto decode) {
       if (cut > body.size()) return;
       whole = false;
-      std::vector<uint8_t> msg = Response(cmd, std::vector<uint8_t>(body.begin(), body.end() - cut));
+      std::vector<uint8_t> msg =
+          Response(cmd, std::vector<uint8_t>(body.begin(), body.end() - cut));
       Status s = decode(View(msg));
       EXPECT_EQ(IsOk(s), cut == 0) << cmd << " cut " << cut;
     };
@@ -273,7 +279,8 @@ TEST(Smb2Response, EveryBodyFailsWhenCutShort) {
   }
   tree[2] = 1;  // a disk share where IPC$ was asked for
   uint32_t share_flags = 0;
-  EXPECT_FALSE(IsOk(DecodeTreeConnectResponse(View(Response(kSmb2TreeConnect, tree)), &share_flags)));
+  EXPECT_FALSE(
+      IsOk(DecodeTreeConnectResponse(View(Response(kSmb2TreeConnect, tree)), &share_flags)));
 }
 
 /// A negotiate context: type, its data, padded to 8 as the next one needs.
@@ -436,15 +443,15 @@ TEST(Smb2Credits, FramePlanFollowsTheWindow) {
     uint64_t next_id, limit;
     size_t wanted, planned;
   } cases[] = {
-      {3, 3, 3, 0},    // nothing left: a server must not do this
-      {3, 4, 3, 1},    // one credit: one at a time
-      {3, 5, 3, 1},    // two: not enough for the chain; the first alone
-      {4, 6, 2, 2},    // ... then the two left fit
-      {3, 6, 3, 3},    // exactly enough
-      {3, 67, 3, 3},   // plenty
-      {5, 6, 2, 1},    // validation and the call on one credit
-      {3, 67, 0, 0},   // nothing wanted
-      {9, 4, 1, 0},    // ids past the window (cannot happen) are no credit
+      {3, 3, 3, 0},   // nothing left: a server must not do this
+      {3, 4, 3, 1},   // one credit: one at a time
+      {3, 5, 3, 1},   // two: not enough for the chain; the first alone
+      {4, 6, 2, 2},   // ... then the two left fit
+      {3, 6, 3, 3},   // exactly enough
+      {3, 67, 3, 3},  // plenty
+      {5, 6, 2, 1},   // validation and the call on one credit
+      {3, 67, 0, 0},  // nothing wanted
+      {9, 4, 1, 0},   // ids past the window (cannot happen) are no credit
   };
   for (const Case& k : cases) {
     Smb2Credits c;

@@ -27,8 +27,8 @@ uint64_t MonotonicMs();
 /// attempt at most `connect_ms` and stopping at `deadline_ms` (MonotonicMs
 /// time). The first connection made wins. The addresses and how each
 /// attempt ended go to `trace` when there is one.
-Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
-                  uint64_t deadline_ms, Connection* out, Trace* trace = nullptr);
+Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms, uint64_t deadline_ms,
+                  Connection* out, Trace* trace = nullptr);
 /// Sends all `size` bytes, waiting at most `timeout_ms`.
 Status SendAll(Connection* c, const uint8_t* data, size_t size, uint32_t timeout_ms);
 /// Receives exactly `size` bytes, waiting at most `timeout_ms` in all.

@@ -81,8 +81,8 @@ void* RunLookup(void* argument) {
 /// Runs the name lookup on a thread and waits for it until `deadline_ms`:
 /// a timeout when it did not finish in time, kNoResources when it could not
 /// start.
-Status LookupName(const std::shared_ptr<Lookup>& lookup, const std::string& host,
-                  const char* port, uint64_t deadline_ms) {
+Status LookupName(const std::shared_ptr<Lookup>& lookup, const std::string& host, const char* port,
+                  uint64_t deadline_ms) {
   LookupJob* job = new (std::nothrow) LookupJob{lookup, host, port};
   if (job == nullptr) return TransportFailure(kNoResources);
   pthread_t worker;
@@ -91,7 +91,8 @@ Status LookupName(const std::shared_ptr<Lookup>& lookup, const std::string& host
     return TransportFailure(kNoResources);
   }
   std::unique_lock<std::mutex> hold(lookup->mutex);
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(RemainingMs(deadline_ms));
+  auto until =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(RemainingMs(deadline_ms));
   bool done = lookup->done_signal.wait_until(hold, until, [&] { return lookup->done; });
   hold.unlock();
   if (done) {
@@ -124,8 +125,7 @@ Status Resolve(const std::string& host, uint16_t port, uint64_t deadline_ms,
     // EAI_NONAME, EAI_AGAIN, EAI_FAIL, EAI_NODATA: all say "no such host"
     // to the user; EAI_MEMORY is our side; anything else is the system
     // failing.
-    bool resolver = error == 0 || error == EAI_NONAME || error == EAI_AGAIN ||
-                    error == EAI_FAIL;
+    bool resolver = error == 0 || error == EAI_NONAME || error == EAI_AGAIN || error == EAI_FAIL;
 #ifdef EAI_NODATA
     resolver = resolver || error == EAI_NODATA;
 #endif
@@ -175,9 +175,7 @@ TransportError LinkErrorKind(int error) {
 }
 
 /// What a failed wait means: ours when the system lacked memory.
-TransportError WaitErrorKind(int error) {
-  return error == ENOMEM ? kNoResources : kSocketFailure;
-}
+TransportError WaitErrorKind(int error) { return error == ENOMEM ? kNoResources : kSocketFailure; }
 
 /// The race's sockets: one for each address, -1 when none.
 struct PosixRace {
@@ -270,8 +268,8 @@ uint64_t MonotonicMs() {
   return static_cast<uint64_t>(t.tv_sec) * 1000 + static_cast<uint64_t>(t.tv_nsec) / 1000000;
 }
 
-Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
-                  uint64_t deadline_ms, Connection* out, Trace* trace) {
+Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms, uint64_t deadline_ms,
+                  Connection* out, Trace* trace) {
   out->handle = -1;
   std::shared_ptr<Lookup> lookup;
   Status resolved = Resolve(host, port, deadline_ms, &lookup);
@@ -280,8 +278,8 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
   PosixRace race;
   size_t count = RaceOrder(lookup->result, race.addresses);
   for (int& fd : race.fds) fd = -1;
-  RaceSockets sockets{&race, StartAttempt, WaitAttempts, CloseAttempt, RaceClock, trace,
-                      DescribeAttempt};
+  RaceSockets sockets{&race,     StartAttempt, WaitAttempts,   CloseAttempt,
+                      RaceClock, trace,        DescribeAttempt};
   RaceLimits limits;
   limits.attempt_ms = connect_ms;
   limits.deadline_ms = deadline_ms;
@@ -289,7 +287,8 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
   Status s = RaceConnections(sockets, count, limits, &winner);
   if (!IsOk(s)) return s;
   int on = 1;
-  setsockopt(race.fds[winner], IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // a failure only costs latency
+  setsockopt(race.fds[winner], IPPROTO_TCP, TCP_NODELAY, &on,
+             sizeof on);  // a failure only costs latency
   out->handle = race.fds[winner];
   return OkStatus();
 }

@@ -18,7 +18,8 @@ TEST(SocketLayer, LinkLocalAddressWithoutAZoneIsUnreachable) {
     SCOPED_TRACE(address);
     Connection c;
     uint64_t start = MonotonicMs();
-    EXPECT_TRUE(IsTransport(ConnectTcp(address, 445, 1000, MonotonicMs() + 1000, &c), kUnreachable));
+    EXPECT_TRUE(
+        IsTransport(ConnectTcp(address, 445, 1000, MonotonicMs() + 1000, &c), kUnreachable));
     EXPECT_EQ(c.handle, -1);
     EXPECT_LT(MonotonicMs() - start, 500u);
   }

@@ -166,7 +166,8 @@ int WaitAttempts(void* context, const size_t* indexes, size_t count, uint32_t ti
     FD_SET(race->sockets[indexes[k]], &connected);
     FD_SET(race->sockets[indexes[k]], &failed);
   }
-  timeval wait = {static_cast<long>(timeout_ms / 1000), static_cast<long>(timeout_ms % 1000) * 1000};
+  timeval wait = {static_cast<long>(timeout_ms / 1000),
+                  static_cast<long>(timeout_ms % 1000) * 1000};
   int n = select(0, nullptr, &connected, &failed, &wait);
   if (n < 0) {
     event->failure = WaitErrorKind(WSAGetLastError());
@@ -193,8 +194,8 @@ void CloseAttempt(void* context, size_t i) {
 void DescribeAttempt(void* context, size_t i, char* text, size_t size) {
   const ADDRINFOW* a = static_cast<Win32Race*>(context)->addresses[i];
   DWORD length = static_cast<DWORD>(size);
-  if (WSAAddressToStringA(a->ai_addr, static_cast<DWORD>(a->ai_addrlen), nullptr, text,
-                          &length) != 0) {
+  if (WSAAddressToStringA(a->ai_addr, static_cast<DWORD>(a->ai_addrlen), nullptr, text, &length) !=
+      0) {
     snprintf(text, size, "address %u", static_cast<unsigned>(i + 1));
   }
 }
@@ -224,8 +225,8 @@ uint64_t MonotonicMs() {
   return c / f * 1000 + c % f * 1000 / f;  // split so that c * 1000 cannot overflow
 }
 
-Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
-                  uint64_t deadline_ms, Connection* out, Trace* trace) {
+Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms, uint64_t deadline_ms,
+                  Connection* out, Trace* trace) {
   out->handle = -1;
   if (!WinsockReady()) return TransportFailure(kSocketFailure);
   Lookup* lookup = nullptr;
@@ -235,8 +236,8 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms,
   Win32Race race;
   size_t count = RaceOrder(LookupAddresses(lookup), race.addresses);
   for (SOCKET& s : race.sockets) s = INVALID_SOCKET;
-  RaceSockets sockets{&race, StartAttempt, WaitAttempts, CloseAttempt, RaceClock, trace,
-                      DescribeAttempt};
+  RaceSockets sockets{&race,     StartAttempt, WaitAttempts,   CloseAttempt,
+                      RaceClock, trace,        DescribeAttempt};
   RaceLimits limits;
   limits.attempt_ms = connect_ms;
   limits.deadline_ms = deadline_ms;

@@ -33,9 +33,9 @@ TEST(Spnego, InitIsTheGoldenToken) {
   std::vector<uint8_t> negotiate, token;
   EncodeNtlmNegotiate(&negotiate);
   EncodeSpnegoInit(&token);
-  std::vector<uint8_t> expected = Hex(
-      "60 48 06 06 2B 06 01 05 05 02 A0 3E 30 3C A0 0E 30 0C 06 0A 2B 06 01 04 01 82 37 02"
-      "02 0A A2 2A 04 28");
+  std::vector<uint8_t> expected =
+      Hex("60 48 06 06 2B 06 01 05 05 02 A0 3E 30 3C A0 0E 30 0C 06 0A 2B 06 01 04 01 82 37 02"
+          "02 0A A2 2A 04 28");
   EXPECT_EQ(token, Concat(expected, negotiate));
 }
 
@@ -76,13 +76,13 @@ TEST(Spnego, ChallengeRejectionsAndBreakage) {
 TEST(Spnego, DerLengthsAreBounded) {
   uint32_t flags = 0;
   const char* broken[] = {
-      "A1 81 FF 30 00",              // outer length past the buffer
-      "A1 80 30 00 00 00",           // indefinite form is not DER
-      "A1 84 00 00 00 02 30 00",     // more length bytes than we take
-      "A1 02 30 05 A0 03 0A 01 01",  // inner length past its parent
-      "A1 05 30 03 A0 01 0A",        // element cut inside a field
+      "A1 81 FF 30 00",                 // outer length past the buffer
+      "A1 80 30 00 00 00",              // indefinite form is not DER
+      "A1 84 00 00 00 02 30 00",        // more length bytes than we take
+      "A1 02 30 05 A0 03 0A 01 01",     // inner length past its parent
+      "A1 05 30 03 A0 01 0A",           // element cut inside a field
       "A1 08 30 06 A0 04 0A 02 01 01",  // negState of two bytes
-      "A1 06 30 04 A4 02 05 00",     // unknown field
+      "A1 06 30 04 A4 02 05 00",        // unknown field
   };
   for (const char* hex : broken) {
     std::vector<uint8_t> token = Hex(hex);
@@ -95,7 +95,8 @@ TEST(Spnego, FinalToken) {
   EXPECT_TRUE(IsOk(Final("A1 07 30 05 A0 03 0A 01 00")));
   EXPECT_TRUE(IsOk(Final("")));
   EXPECT_TRUE(IsOk(Final("A1 02 30 00")));  // negState may be left out once done
-  EXPECT_TRUE(IsOk(Final("A1 0D 30 0B A0 03 0A 01 00 A3 04 04 02 AB CD")));  // a MIC we cannot check
+  EXPECT_TRUE(
+      IsOk(Final("A1 0D 30 0B A0 03 0A 01 00 A3 04 04 02 AB CD")));  // a MIC we cannot check
   EXPECT_EQ(Final("A1 07 30 05 A0 03 0A 01 02").code, 0xC000006Du);
   EXPECT_EQ(Final("A1 07 30 05 A0 03 0A 01 01").kind, StatusKind::kMalformed);
 }

@@ -20,16 +20,16 @@ enum class StatusKind : uint8_t {
 /// Failures seen on the socket rather than sent by the server, and failures
 /// of the system under it on our own side.
 enum TransportError : uint32_t {
-  kResolveFailed = 1,   // the name does not resolve
-  kConnectRefused,      // no listener (RST)
-  kUnreachable,         // host or network unreachable
-  kConnectTimeout,      // no answer to the connection attempt in time
-  kReplyTimeout,        // connected, but a reply did not come in time
-  kClosedEarly,         // closed before answering NEGOTIATE: not SMB2
-  kClosed,              // closed or reset later on
-  kSocketFailure,       // any other socket error
-  kNegativeSession,     // a NetBIOS negative session response (access refused)
-  kNoResources,         // our side: no memory, no thread, no socket to be had
+  kResolveFailed = 1,  // the name does not resolve
+  kConnectRefused,     // no listener (RST)
+  kUnreachable,        // host or network unreachable
+  kConnectTimeout,     // no answer to the connection attempt in time
+  kReplyTimeout,       // connected, but a reply did not come in time
+  kClosedEarly,        // closed before answering NEGOTIATE: not SMB2
+  kClosed,             // closed or reset later on
+  kSocketFailure,      // any other socket error
+  kNegativeSession,    // a NetBIOS negative session response (access refused)
+  kNoResources,        // our side: no memory, no thread, no socket to be had
 };
 
 /// Failures of the logon or of message integrity on our own side.
@@ -48,9 +48,9 @@ enum SecurityError : uint32_t {
 };
 
 /// Bind rejections, reported as kRpcFault with these codes.
-constexpr uint32_t kBindRejectedInterface = 0x1C010003;    // nca_s_unk_if
-constexpr uint32_t kBindRejectedTransfer = 0xE0000002;     // our own marker
-constexpr uint32_t kBindRejectedOther = 0x1C000009;        // nca_unspec_reject
+constexpr uint32_t kBindRejectedInterface = 0x1C010003;  // nca_s_unk_if
+constexpr uint32_t kBindRejectedTransfer = 0xE0000002;   // our own marker
+constexpr uint32_t kBindRejectedOther = 0x1C000009;      // nca_unspec_reject
 
 struct Status {
   StatusKind kind = StatusKind::kOk;

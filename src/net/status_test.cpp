@@ -11,8 +11,8 @@ TEST(Status, ServerStatusesMapThroughTheTable) {
   EXPECT_EQ(ToPlatformError(NtFailure(0xC00000CC)), 67u);
   EXPECT_EQ(ToPlatformError(NtFailure(0xC000006D)), 1326u);
   EXPECT_EQ(ToPlatformError(NtFailure(0xC0000003)), 87u);
-  EXPECT_EQ(ToPlatformError(NtFailure(0xC0000001)), 31u);  // STATUS_UNSUCCESSFUL
-  EXPECT_EQ(ToPlatformError(NtFailure(0xC00000D0)), 71u);  // STATUS_REQUEST_NOT_ACCEPTED
+  EXPECT_EQ(ToPlatformError(NtFailure(0xC0000001)), 31u);   // STATUS_UNSUCCESSFUL
+  EXPECT_EQ(ToPlatformError(NtFailure(0xC00000D0)), 71u);   // STATUS_REQUEST_NOT_ACCEPTED
   EXPECT_EQ(ToPlatformError(NtFailure(0xC0000016)), 234u);  // MORE_PROCESSING_REQUIRED
   EXPECT_EQ(ToPlatformError(RpcFailure(0x1C00001A)), 6u);
   EXPECT_EQ(ToPlatformError(RpcFailure(0x1C010002)), 1745u);

@@ -78,7 +78,7 @@ inline void PutData(const std::vector<uint8_t>& data, std::vector<uint8_t>* out)
 }
 
 inline void PutPrincipal(uint32_t type, std::initializer_list<std::string> names,
-                  std::vector<uint8_t>* out) {
+                         std::vector<uint8_t>* out) {
   Put(type, 4, out);
   Put(static_cast<uint32_t>(names.size()), 4, out);
   PutData(std::vector<uint8_t>(kTestRealm, kTestRealm + strlen(kTestRealm)), out);
@@ -101,10 +101,10 @@ inline std::vector<uint8_t> TicketCacheBytes(const std::string& host,
   PutData(std::vector<uint8_t>(32, 0x11), &cache);
   uint32_t now = static_cast<uint32_t>(time(nullptr));
   for (uint32_t t : {now, now, now + 86400, 0u}) Put(t, 4, &cache);
-  cache.push_back(0);   // not user-to-user
-  Put(0, 4, &cache);    // ticket flags
-  Put(0, 4, &cache);    // addresses
-  Put(0, 4, &cache);    // authorization data
+  cache.push_back(0);  // not user-to-user
+  Put(0, 4, &cache);   // ticket flags
+  Put(0, 4, &cache);   // addresses
+  Put(0, 4, &cache);   // authorization data
   PutData(ticket, &cache);
   PutData({}, &cache);  // no second ticket
   return cache;

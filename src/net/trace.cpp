@@ -40,9 +40,8 @@ const char* StatusReason(Status s) {
 
 const char* Smb2CommandName(uint16_t command) {
   static const char* const kNames[] = {
-      "NEGOTIATE", "SESSION_SETUP", "LOGOFF", "TREE_CONNECT", "TREE_DISCONNECT", "CREATE",
-      "CLOSE",     "FLUSH",         "READ",   "WRITE",        "LOCK",            "IOCTL",
-      "CANCEL",    "ECHO"};
+      "NEGOTIATE", "SESSION_SETUP", "LOGOFF", "TREE_CONNECT", "TREE_DISCONNECT", "CREATE", "CLOSE",
+      "FLUSH",     "READ",          "WRITE",  "LOCK",         "IOCTL",           "CANCEL", "ECHO"};
   return command < sizeof kNames / sizeof kNames[0] ? kNames[command] : "SMB2 command";
 }
 

@@ -19,33 +19,34 @@ void FormatOne(std::string* out, const std::string& directive, char conv, bool i
   int n = 0;
   const char* f = directive.c_str();
   switch (conv) {
-    case 'd': case 'i':
+    case 'd':
+    case 'i':
       n = long_count >= 2 ? snprintf(buf, sizeof buf, f, va_arg(*args, long long))
           : is_long       ? snprintf(buf, sizeof buf, f, (long)va_arg(*args, LONG))
                           : snprintf(buf, sizeof buf, f, va_arg(*args, int));
       break;
-    case 'u': case 'x': case 'X': case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o':
       n = long_count >= 2 ? snprintf(buf, sizeof buf, f, va_arg(*args, unsigned long long))
           : is_long       ? snprintf(buf, sizeof buf, f, (unsigned long)va_arg(*args, DWORD))
                           : snprintf(buf, sizeof buf, f, va_arg(*args, unsigned));
       break;
-    case 'c':
-      n = snprintf(buf, sizeof buf, f, va_arg(*args, int));
-      break;
-    case 'p':
-      n = snprintf(buf, sizeof buf, f, va_arg(*args, void*));
-      break;
-    case 'f': case 'g': case 'e': case 'F': case 'G': case 'E':
-      n = snprintf(buf, sizeof buf, f, va_arg(*args, double));
-      break;
+    case 'c': n = snprintf(buf, sizeof buf, f, va_arg(*args, int)); break;
+    case 'p': n = snprintf(buf, sizeof buf, f, va_arg(*args, void*)); break;
+    case 'f':
+    case 'g':
+    case 'e':
+    case 'F':
+    case 'G':
+    case 'E': n = snprintf(buf, sizeof buf, f, va_arg(*args, double)); break;
     case 's': {
       const char* s = va_arg(*args, const char*);
       out->append(s != NULL ? s : "(null)");
       return;
     }
-    default:
-      out->append(directive);
-      return;
+    default: out->append(directive); return;
   }
   if (n > 0) out->append(buf, static_cast<size_t>(n) < sizeof buf ? n : sizeof buf - 1);
 }
@@ -71,7 +72,8 @@ int ConsolePrintf(const char* format, ...) {
     int long_count = 0;
     // One 'l' is 32 bits, as long is on the platform (LONG, DWORD); "ll" and
     // 'z' are 64.
-    for (; *p == 'l' || *p == 'h' || *p == 'z'; ++p) long_count += *p == 'l' ? 1 : *p == 'z' ? 2 : 0;
+    for (; *p == 'l' || *p == 'h' || *p == 'z'; ++p)
+      long_count += *p == 'l' ? 1 : *p == 'z' ? 2 : 0;
     char conv = *p;
     if (conv == 0) break;
     ++p;

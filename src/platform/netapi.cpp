@@ -44,8 +44,8 @@ NET_API_STATUS Kestrin(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
   static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is one UTF-16 code unit");
   const char16_t* server = reinterpret_cast<const char16_t*>(servername);
   net::AccountDomain domain;
-  net::Status status = net::QueryAccountDomain(server != nullptr ? server : u"",
-                                               net::QueryLimits(), &domain);
+  net::Status status =
+      net::QueryAccountDomain(server != nullptr ? server : u"", net::QueryLimits(), &domain);
   if (!net::IsOk(status)) return net::ToPlatformError(status);
 
   *bufptr = PackRecord(domain);

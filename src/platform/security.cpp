@@ -11,9 +11,7 @@ PSID_IDENTIFIER_AUTHORITY GetSidIdentifierAuthority(PSID pSid) {
   return &static_cast<SID*>(pSid)->IdentifierAuthority;
 }
 
-PUCHAR GetSidSubAuthorityCount(PSID pSid) {
-  return &static_cast<SID*>(pSid)->SubAuthorityCount;
-}
+PUCHAR GetSidSubAuthorityCount(PSID pSid) { return &static_cast<SID*>(pSid)->SubAuthorityCount; }
 
 PDWORD GetSidSubAuthority(PSID pSid, DWORD nSubAuthority) {
   // The array is declared with one element and allocated with as many as the

@@ -27,11 +27,24 @@ void AppendUtf8(std::string* out, uint32_t cp) {
 size_t DecodeUtf8(const unsigned char* p, size_t left, uint32_t* cp) {
   size_t n;
   uint32_t min;
-  if (p[0] < 0x80) { *cp = p[0]; return 1; }
-  if (p[0] >= 0xC2 && p[0] <= 0xDF) { n = 2; min = 0x80; *cp = p[0] & 0x1F; }
-  else if (p[0] >= 0xE0 && p[0] <= 0xEF) { n = 3; min = 0x800; *cp = p[0] & 0x0F; }
-  else if (p[0] >= 0xF0 && p[0] <= 0xF4) { n = 4; min = 0x10000; *cp = p[0] & 0x07; }
-  else return 0;
+  if (p[0] < 0x80) {
+    *cp = p[0];
+    return 1;
+  }
+  if (p[0] >= 0xC2 && p[0] <= 0xDF) {
+    n = 2;
+    min = 0x80;
+    *cp = p[0] & 0x1F;
+  } else if (p[0] >= 0xE0 && p[0] <= 0xEF) {
+    n = 3;
+    min = 0x800;
+    *cp = p[0] & 0x0F;
+  } else if (p[0] >= 0xF0 && p[0] <= 0xF4) {
+    n = 4;
+    min = 0x10000;
+    *cp = p[0] & 0x07;
+  } else
+    return 0;
   if (n > left) return 0;
   for (size_t i = 1; i < n; ++i) {
     if ((p[i] & 0xC0) != 0x80) return 0;

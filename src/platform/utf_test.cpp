@@ -16,12 +16,17 @@ std::string ToUtf8(const std::u16string& text) { return Utf16ToUtf8(text.data(),
 std::u16string ToUtf16(const std::string& text) { return Utf8ToUtf16(text.data(), text.size()); }
 
 TEST(Utf, WellFormedTextRoundTrips) {
-  const struct { std::u16string wide; std::string narrow; } cases[] = {
+  const struct {
+    std::u16string wide;
+    std::string narrow;
+  } cases[] = {
       {u"", ""},
       {u"WORKGROUP", "WORKGROUP"},
       {u"M\u00dcLLER", "M\xC3\x9CLLER"},
       {u"\u6771\u4eac", "\xE6\x9D\xB1\xE4\xBA\xAC"},
-      {u"A\U0001F600B", "A\xF0\x9F\x98\x80" "B"},
+      {u"A\U0001F600B",
+       "A\xF0\x9F\x98\x80"
+       "B"},
       {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
       {u"\u07FF\u0800\uFFFF", "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
   };
@@ -33,7 +38,7 @@ TEST(Utf, WellFormedTextRoundTrips) {
 
 TEST(Utf, UnpairedSurrogatesBecomeReplacement) {
   const std::string r = kReplacement;
-  EXPECT_EQ(ToUtf8(std::u16string(1, u'\xD83D')), r);                   // high at the end
+  EXPECT_EQ(ToUtf8(std::u16string(1, u'\xD83D')), r);                            // high at the end
   EXPECT_EQ(ToUtf8(u"A" + std::u16string(1, u'\xD83D') + u"B"), "A" + r + "B");  // high, no low
   EXPECT_EQ(ToUtf8(u"A" + std::u16string(1, u'\xDE00') + u"B"), "A" + r + "B");  // lone low
   // Low before high is two unpaired units, not a pair.
@@ -43,13 +48,15 @@ TEST(Utf, UnpairedSurrogatesBecomeReplacement) {
 TEST(Utf, IllFormedBytesBecomeOneReplacementEach) {
   const std::u16string r = u"\uFFFD";
   EXPECT_EQ(ToUtf16("\xFF"), r);
-  EXPECT_EQ(ToUtf16("a\x80z"), u"a" + r + u"z");          // lone continuation
-  EXPECT_EQ(ToUtf16("\xC0\x80"), r + r);                 // overlong NUL
-  EXPECT_EQ(ToUtf16("\xE0\x80\xAF"), r + r + r);         // overlong '/'
-  EXPECT_EQ(ToUtf16("\xE6\x9D"), r + r);                 // truncated at the end
-  EXPECT_EQ(ToUtf16("\xE6\x9D" "A"), r + r + u"A");      // cut short by ASCII
+  EXPECT_EQ(ToUtf16("a\x80z"), u"a" + r + u"z");  // lone continuation
+  EXPECT_EQ(ToUtf16("\xC0\x80"), r + r);          // overlong NUL
+  EXPECT_EQ(ToUtf16("\xE0\x80\xAF"), r + r + r);  // overlong '/'
+  EXPECT_EQ(ToUtf16("\xE6\x9D"), r + r);          // truncated at the end
+  EXPECT_EQ(ToUtf16("\xE6\x9D"
+                    "A"),
+            r + r + u"A");  // cut short by ASCII
   EXPECT_EQ(ToUtf16("\xF0\x9F\x98"), r + r + r);
-  EXPECT_EQ(ToUtf16("\xED\xA0\x80"), r + r + r);         // an encoded surrogate
+  EXPECT_EQ(ToUtf16("\xED\xA0\x80"), r + r + r);          // an encoded surrogate
   EXPECT_EQ(ToUtf16("\xF4\x90\x80\x80"), r + r + r + r);  // past U+10FFFF
   EXPECT_EQ(ToUtf16(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
 }
@@ -66,7 +73,9 @@ TEST(Console, WideTextIsWrittenAsUtf8WhateverTheLocale) {
   setlocale(LC_ALL, "C");
   EXPECT_EQ(Captured([] { printf("Returned domain name: %S\n", u"M\u00dcLLER-\u6771\u4eac"); }),
             "Returned domain name: M\xC3\x9CLLER-\xE6\x9D\xB1\xE4\xBA\xAC\n");
-  EXPECT_EQ(Captured([] { printf("[%ls]", u"A\U0001F600B"); }), "[A\xF0\x9F\x98\x80" "B]");
+  EXPECT_EQ(Captured([] { printf("[%ls]", u"A\U0001F600B"); }),
+            "[A\xF0\x9F\x98\x80"
+            "B]");
   EXPECT_EQ(Captured([] { printf("%S", std::u16string(1, u'\xDC00').c_str()); }), kReplacement);
   EXPECT_EQ(Captured([] { printf("%S|%s", (const WCHAR*)NULL, "x"); }), "(null)|x");
 }

@@ -77,8 +77,8 @@ WCHAR* Hexadecimal(uint32_t value, bool upper, WCHAR* end) {
   return end;
 }
 
-void PutNumber(Output* out, uint32_t value, unsigned base, bool upper, bool negative,
-               int width, bool zero_pad) {
+void PutNumber(Output* out, uint32_t value, unsigned base, bool upper, bool negative, int width,
+               bool zero_pad) {
   WCHAR digits[16];
   WCHAR* end = digits + 16;
   WCHAR* start = base == 10 ? Decimal(value, end) : Hexadecimal(value, upper, end);
@@ -92,20 +92,25 @@ LPCWSTR Convert(Output* out, LPCWSTR f, va_list* args) {
   int width = 0;
   for (; *f >= u'0' && *f <= u'9'; ++f) width = width < 1000 ? width * 10 + (*f - u'0') : width;
   bool is_short = false;
-  if (*f == u'h') is_short = true, ++f;
-  else if (*f == u'l') ++f;  // long is 32 bits on the platform
+  if (*f == u'h')
+    is_short = true, ++f;
+  else if (*f == u'l')
+    ++f;  // long is 32 bits on the platform
   if (left) zero_pad = false;
 
   int start = out->used;
   switch (*f) {
-    case u'd': case u'i': {
+    case u'd':
+    case u'i': {
       int32_t v = va_arg(*args, int32_t);
       if (is_short) v = static_cast<int16_t>(v);
       uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
       PutNumber(out, magnitude, 10, false, v < 0, left ? 0 : width, zero_pad);
       break;
     }
-    case u'u': case u'x': case u'X': {
+    case u'u':
+    case u'x':
+    case u'X': {
       uint32_t v = va_arg(*args, uint32_t);
       if (is_short) v = static_cast<uint16_t>(v);
       PutNumber(out, v, *f == u'u' ? 10 : 16, *f == u'X', false, left ? 0 : width, zero_pad);
@@ -122,11 +127,8 @@ LPCWSTR Convert(Output* out, LPCWSTR f, va_list* args) {
       PutField(out, s, lstrlenW(s), false, left ? 0 : width, false);
       break;
     }
-    case u'%':
-      Put(out, u'%');
-      break;
-    case 0:
-      return f;  // a lone '%' at the end prints nothing
+    case u'%': Put(out, u'%'); break;
+    case 0: return f;  // a lone '%' at the end prints nothing
     default:
       Put(out, *f);  // unknown conversions print their letter, as the platform does
       break;

@@ -31,7 +31,7 @@ struct Member {
   const char* max_protocol;  // nullptr: 3.1.1
   const char* sid;
   unsigned dialect;
-  const char* cipher;  // nullptr: no encryption required
+  const char* cipher;        // nullptr: no encryption required
   unsigned max_credits = 0;  // 0: Samba's default
 };
 
@@ -113,8 +113,8 @@ class DomainLogonTest : public ::testing::Test {
     if (!MissingDomainPrerequisite().empty()) return;
     started_ = Servers(std::string("dc ") + kDc);
     auto start = [](const Member& m) {
-      started_ = started_ && Servers(std::string("member ") + kDc + " " + m.name + " --ip " +
-                                     m.ip + " --sid " + m.sid + MemberConf(m));
+      started_ = started_ && Servers(std::string("member ") + kDc + " " + m.name + " --ip " + m.ip +
+                                     " --sid " + m.sid + MemberConf(m));
     };
     for (const Member& m : kMembers) start(m);
     for (const Member& m : kEncrypting) start(m);
@@ -230,13 +230,13 @@ TEST_F(DomainLogonTest, AgreesWithRpcclient) {
   std::string dir = StateDir();
   for (bool kerberos : {true, false}) {
     SCOPED_TRACE(kerberos ? "rpcclient -k" : "rpcclient -U");
-    std::string rpc = "ip netns exec " + Quote(Where(kDc).ns) + " env " +
-                      (kerberos ? Kerberos() : Krb5Config()) + " timeout 30 rpcclient -s " +
-                      Quote(dir + "/client.conf") +
-                      (kerberos ? " -N --use-kerberos=required member1.sales.test"
-                                : " -A " + Quote(dir + "/users/alice.auth") +
-                                      " --use-kerberos=disabled 127.0.0.2") +
-                      " -c 'lsaquery 5'";
+    std::string rpc =
+        "ip netns exec " + Quote(Where(kDc).ns) + " env " + (kerberos ? Kerberos() : Krb5Config()) +
+        " timeout 30 rpcclient -s " + Quote(dir + "/client.conf") +
+        (kerberos
+             ? " -N --use-kerberos=required member1.sales.test"
+             : " -A " + Quote(dir + "/users/alice.auth") + " --use-kerberos=disabled 127.0.0.2") +
+        " -c 'lsaquery 5'";
     Output out = Shell(rpc);
     ASSERT_EQ(out.exit_code, 0) << out.text;
     Probe p = kerberos ? Query("member1.sales.test", Kerberos()) : Query("127.0.0.2", Ntlm());
@@ -276,7 +276,8 @@ std::string Capture(const std::string& ip, const std::string& target, const std:
   Probe p = RunProbe(kDc, target, "", env);
   EXPECT_EQ(p.status, 0) << p.text;
   usleep(300000);
-  Shell("p=$(cat " + Quote(pid) + "); kill -INT $p; while kill -0 $p 2>/dev/null; do sleep 0.05; done");
+  Shell("p=$(cat " + Quote(pid) +
+        "); kill -INT $p; while kill -0 $p 2>/dev/null; do sleep 0.05; done");
   return Shell("cat " + Quote(file)).text;
 }
 
@@ -338,7 +339,7 @@ std::vector<std::string> TicketSessionKeys(const std::string& file) {
     size_t n = TakeBE(b, &at, 4, &ok);
     if (ok && n > 0 && n <= b.size() - at) keys.push_back(b.substr(at, n));
     at += n;
-    at += 16 + 1 + 4;  // times, is_skey, flags
+    at += 16 + 1 + 4;                             // times, is_skey, flags
     for (int list = 0; list < 2 && ok; ++list) {  // addresses, authorization data
       size_t count = TakeBE(b, &at, 4, &ok);
       for (size_t i = 0; ok && i < count; ++i) {
@@ -386,12 +387,14 @@ TEST_F(DomainLogonTest, TraceHoldsNoSecret) {
     uint16_t dialect;
     bool encrypted;
   };
-  for (const Case& c : {Case{"member3", true, 0x0302, false}, Case{"127.0.0.4", false, 0x0302, false},
-                        Case{"127.0.0.11", false, 0x0302, true}}) {
+  for (const Case& c :
+       {Case{"member3", true, 0x0302, false}, Case{"127.0.0.4", false, 0x0302, false},
+        Case{"127.0.0.11", false, 0x0302, true}}) {
     SCOPED_TRACE(c.target);
     std::string trace_file = TraceFile("secret"), record = dir + "/secret.record";
-    Probe p = RunProbe(std::string(kDc), c.target, "--record " + Quote(record),
-                       "KESTRIN_TRACE=" + Quote(trace_file) + " " + (c.kerberos ? Kerberos() : Ntlm()));
+    Probe p =
+        RunProbe(std::string(kDc), c.target, "--record " + Quote(record),
+                 "KESTRIN_TRACE=" + Quote(trace_file) + " " + (c.kerberos ? Kerberos() : Ntlm()));
     ASSERT_EQ(p.status, 0) << p.text;
     std::string trace = ReadText(trace_file);
     ASSERT_NE(trace.find("kestrin: session: "), std::string::npos) << trace;
@@ -432,10 +435,9 @@ void Tamper(const std::string& what) {
   fputs(what.c_str(), f);
   fclose(f);
   if (Shell("test -e " + Quote(ready)).exit_code == 0) return;
-  ASSERT_EQ(Shell("ip netns exec " + Quote(Where(kDc).ns) +
-                  " setsid /usr/bin/python3 " + Quote(KESTRIN_TAMPER_PROXY) +
-                  " 127.0.0.9 127.0.0.2 " + Quote(control) + " " + Quote(ready) +
-                  " </dev/null >/dev/null 2>&1 &")
+  ASSERT_EQ(Shell("ip netns exec " + Quote(Where(kDc).ns) + " setsid /usr/bin/python3 " +
+                  Quote(KESTRIN_TAMPER_PROXY) + " 127.0.0.9 127.0.0.2 " + Quote(control) + " " +
+                  Quote(ready) + " </dev/null >/dev/null 2>&1 &")
                 .exit_code,
             0);
   for (int i = 0; i < 100 && Shell("test -e " + Quote(ready)).exit_code != 0; ++i) usleep(20000);

@@ -47,8 +47,8 @@ bool StandaloneServerTest::started_ = false;
 TEST_F(StandaloneServerTest, AnswersOverEveryAddressAndName) {
   // By address, by the NetBIOS name from the namespace's hosts file, and
   // in the forms a user types.
-  for (const char* target : {"127.0.0.1", "::1", "[::1]", "KISALES", "\\\\KISALES", "kisales",
-                             "localhost"}) {
+  for (const char* target :
+       {"127.0.0.1", "::1", "[::1]", "KISALES", "\\\\KISALES", "kisales", "localhost"}) {
     SCOPED_TRACE(target);
     Probe p = RunProbe(kServer, target);
     EXPECT_EQ(p.status, 0) << p.text;
@@ -71,14 +71,14 @@ TEST_F(StandaloneServerTest, TraceOfASuccess) {
   Probe p;
   std::string trace = TracedProbe(kServer, "127.0.0.1", "KRB5CCNAME=FILE:/nonexistent", &p);
   EXPECT_EQ(p.status, 0) << p.text;
-  for (const char* line : {"kestrin: host 127.0.0.1\n", "kestrin: connect 127.0.0.1 port 445: ok",
-                           "kestrin: logon: NTLM_USER_FILE is not set\n",
-                           "kestrin: logon: anonymous, as no credential fits\n",
-                           "kestrin: NEGOTIATE STATUS_SUCCESS", "kestrin: dialect 3.1.1, signing",
-                           "kestrin: SESSION_SETUP STATUS_MORE_PROCESSING_REQUIRED",
-                           "kestrin: session: anonymous, unsigned, not encrypted\n",
-                           "kestrin: TREE_CONNECT STATUS_SUCCESS", "kestrin: CREATE STATUS_SUCCESS",
-                           "kestrin: IOCTL STATUS_SUCCESS", "kestrin: status 0: success\n"}) {
+  for (const char* line :
+       {"kestrin: host 127.0.0.1\n", "kestrin: connect 127.0.0.1 port 445: ok",
+        "kestrin: logon: NTLM_USER_FILE is not set\n",
+        "kestrin: logon: anonymous, as no credential fits\n", "kestrin: NEGOTIATE STATUS_SUCCESS",
+        "kestrin: dialect 3.1.1, signing", "kestrin: SESSION_SETUP STATUS_MORE_PROCESSING_REQUIRED",
+        "kestrin: session: anonymous, unsigned, not encrypted\n",
+        "kestrin: TREE_CONNECT STATUS_SUCCESS", "kestrin: CREATE STATUS_SUCCESS",
+        "kestrin: IOCTL STATUS_SUCCESS", "kestrin: status 0: success\n"}) {
     EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
   }
   // A trace that cannot be written changes nothing.
@@ -137,12 +137,16 @@ TEST_P(UnusualDomainTest, ReportsWhatTheServerHolds) {
   EXPECT_EQ(p.sid, d.sid);  // not rpcclient's text: it differs for large authorities
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edges, UnusualDomainTest,
-    ::testing::Values(
-        Domain{"M\xc3\xbcller", "S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13", "M\xc3\x9cLLER"},
-        Domain{"A\xf0\x9f\x98\x80" "B", "S-1-0xFFFFFFFFFFFF-21-1-2-3", "A\xf0\x9f\x98\x80" "B"},
-        Domain{"x", "S-1-5", "X"}));
+INSTANTIATE_TEST_SUITE_P(Edges, UnusualDomainTest,
+                         ::testing::Values(Domain{"M\xc3\xbcller",
+                                                  "S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13",
+                                                  "M\xc3\x9cLLER"},
+                                           Domain{"A\xf0\x9f\x98\x80"
+                                                  "B",
+                                                  "S-1-0xFFFFFFFFFFFF-21-1-2-3",
+                                                  "A\xf0\x9f\x98\x80"
+                                                  "B"},
+                                           Domain{"x", "S-1-5", "X"}));
 
 // Servers that grant one or two credits at a time (MS-SMB2 lets them): the
 // compound that opens the pipe then goes one request at a time, each with
@@ -152,8 +156,10 @@ TEST(StingyServerTest, FewCreditsCostRoundTripsNotTheAnswer) {
   SKIP_UNLESS_POSSIBLE();
   for (unsigned credits : {1u, 2u}) {
     SCOPED_TRACE(credits);
-    ASSERT_TRUE(Servers("start ki-credits --netbios KICREDIT --sid S-1-5-21-10-20-30 "
-                        "--conf 'smb2 max credits = " + std::to_string(credits) + "'"));
+    ASSERT_TRUE(
+        Servers("start ki-credits --netbios KICREDIT --sid S-1-5-21-10-20-30 "
+                "--conf 'smb2 max credits = " +
+                std::to_string(credits) + "'"));
     Probe p = RunProbe("ki-credits", "127.0.0.1");
     Servers("stop ki-credits");
     EXPECT_EQ(p.status, 0) << p.text;
@@ -185,8 +191,9 @@ TEST(RefusingServerTest, TraceOfAnAccessDenied) {
 
 TEST(RefusingServerTest, Smb1OnlyServerIsBadNetPath) {
   SKIP_UNLESS_POSSIBLE();
-  ASSERT_TRUE(Servers("start ki-nt1 --conf 'server min protocol = NT1' "
-                      "--conf 'server max protocol = NT1' --ready tcp"));
+  ASSERT_TRUE(
+      Servers("start ki-nt1 --conf 'server min protocol = NT1' "
+              "--conf 'server max protocol = NT1' --ready tcp"));
   Probe p = RunProbe("ki-nt1", "127.0.0.1");
   Servers("stop ki-nt1");
   EXPECT_EQ(p.status, 53) << p.text;
@@ -229,8 +236,9 @@ TEST_F(FakeServerTest, NoListenerIsBadNetPath) {
 // wrong one shows through the margin.
 TEST_F(FakeServerTest, SilentListenerTimesOutOnTime) {
   const uint32_t reply_ms = 1500;
-  Probe p = RunProbe("ki-silent", "127.0.0.1",
-                     "--connect-ms 1500 --reply-ms " + std::to_string(reply_ms) + " --total-ms 12000");
+  Probe p =
+      RunProbe("ki-silent", "127.0.0.1",
+               "--connect-ms 1500 --reply-ms " + std::to_string(reply_ms) + " --total-ms 12000");
   EXPECT_EQ(p.status, 121) << p.text;
   EXPECT_GE(p.ms, reply_ms - 50);
   EXPECT_LT(p.ms, reply_ms + Margin());
@@ -264,7 +272,8 @@ TEST_F(FakeServerTest, TraceOfARefusalAndOfJunk) {
   std::string trace = TracedProbe("ki-none", "127.0.0.1", "", &p);
   EXPECT_EQ(p.status, 53) << p.text;
   EXPECT_NE(trace.find("kestrin: connect 127.0.0.1 port 445: connection refused"),
-            std::string::npos) << trace;
+            std::string::npos)
+      << trace;
   EXPECT_NE(trace.find("kestrin: status 53: connection refused\n"), std::string::npos) << trace;
   trace = TracedProbe("ki-junk", "127.0.0.1", "", &p);
   EXPECT_EQ(p.status, 58) << p.text;

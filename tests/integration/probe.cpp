@@ -190,8 +190,10 @@ int main(int argc, char** argv) {
     } else if (limit == nullptr && server == nullptr) {
       server = argv[i];
     } else if (limit == nullptr || i + 1 == argc || !ParseMs(argv[++i], limit)) {
-      fprintf(stderr, "usage: %s [--connect-ms N] [--reply-ms N] [--total-ms N] "
-                      "[--record FILE] SERVER\n", argv[0]);
+      fprintf(stderr,
+              "usage: %s [--connect-ms N] [--reply-ms N] [--total-ms N] "
+              "[--record FILE] SERVER\n",
+              argv[0]);
       return 2;
     }
   }
@@ -203,11 +205,12 @@ int main(int argc, char** argv) {
                       ? RecordQuery(record, name, limits, &domain, &report)
                       : net::QueryAccountDomain(name.c_str(), limits, &domain, &report);
   uint64_t elapsed = net::MonotonicMs() - start;
-  printf("status=%u kind=%u code=0x%x ms=%" PRIu64 " mech=%s dialect=0x%x signed=%d trips=%u"
+  printf("status=%u kind=%u code=0x%x ms=%" PRIu64
+         " mech=%s dialect=0x%x signed=%d trips=%u"
          " encrypted=%d",
          net::ToPlatformError(s), static_cast<unsigned>(s.kind), static_cast<unsigned>(s.code),
-         elapsed, MechanismName(report.mechanism), report.dialect,
-         report.signed_session ? 1 : 0, report.round_trips, report.encrypted_session ? 1 : 0);
+         elapsed, MechanismName(report.mechanism), report.dialect, report.signed_session ? 1 : 0,
+         report.round_trips, report.encrypted_session ? 1 : 0);
   printf(" port=%u", static_cast<unsigned>(report.port));
   if (net::IsOk(s)) {
     std::string utf8 = Utf16ToUtf8(domain.name.data(), domain.name.size());

@@ -56,10 +56,10 @@ inline std::string MissingPrerequisite() {
   return "";
 }
 
-#define SKIP_UNLESS_POSSIBLE()                                    \
-  do {                                                            \
-    std::string missing = MissingPrerequisite();                  \
-    if (!missing.empty()) GTEST_SKIP() << missing;                \
+#define SKIP_UNLESS_POSSIBLE()                     \
+  do {                                             \
+    std::string missing = MissingPrerequisite();   \
+    if (!missing.empty()) GTEST_SKIP() << missing; \
   } while (0)
 
 inline bool Servers(const std::string& arguments) {
@@ -124,7 +124,7 @@ struct Probe {
 };
 
 inline Probe RunProbe(const std::string& server_ns, const std::string& target,
-               const std::string& limits = "", const std::string& env = "") {
+                      const std::string& limits = "", const std::string& env = "") {
   std::string command = "ip netns exec " + Quote(Where(server_ns).ns) + " ";
   if (!env.empty()) command += "env " + env + " ";
   if (UnderValgrind()) {

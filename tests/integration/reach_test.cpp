@@ -30,18 +30,19 @@ TEST(ReachTest, SilentFirstAddressCostsAQuarterSecondNotATimeout) {
   EXPECT_GE(named.ms, 240u);
   EXPECT_LT(named.ms, UnderValgrind() ? 4000u : 2500u);  // not the 5 s the attempt may take
   // The trace shows the dead address given up and the live one taken.
-  for (const char* line : {"kestrin: addresses, in the order tried: [::1]:445 127.0.0.1:445\n",
-                           "kestrin: attempt [::1]:445: given up ",
-                           "kestrin: attempt 127.0.0.1:445: connected ",
-                           "kestrin: connect KIRACE port 445: ok", "kestrin: status 0: success\n"}) {
+  for (const char* line :
+       {"kestrin: addresses, in the order tried: [::1]:445 127.0.0.1:445\n",
+        "kestrin: attempt [::1]:445: given up ", "kestrin: attempt 127.0.0.1:445: connected ",
+        "kestrin: connect KIRACE port 445: ok", "kestrin: status 0: success\n"}) {
     EXPECT_NE(trace.find(line), std::string::npos) << line << "\n" << trace;
   }
 }
 
 TEST(ReachTest, ServerOnTheSessionPortOnly) {
   SKIP_UNLESS_POSSIBLE();
-  ASSERT_TRUE(Servers("start ki-nbt --netbios KINBT --sid S-1-5-21-1-39-139 "
-                      "--conf 'smb ports = 139'"));
+  ASSERT_TRUE(
+      Servers("start ki-nbt --netbios KINBT --sid S-1-5-21-1-39-139 "
+              "--conf 'smb ports = 139'"));
   for (const char* target : {"KINBT", "127.0.0.1", "::1"}) {
     SCOPED_TRACE(target);
     Probe p = RunProbe("ki-nbt", target);
@@ -55,8 +56,9 @@ TEST(ReachTest, ServerOnTheSessionPortOnly) {
 
 TEST(ReachTest, NegativeSessionResponseOnTheSessionPort) {
   SKIP_UNLESS_POSSIBLE();
-  ASSERT_TRUE(Servers("start ki-nbtdeny --conf 'smb ports = 139' --conf 'hosts deny = ALL' "
-                      "--ready tcp"));
+  ASSERT_TRUE(
+      Servers("start ki-nbtdeny --conf 'smb ports = 139' --conf 'hosts deny = ALL' "
+              "--ready tcp"));
   Probe p = RunProbe("ki-nbtdeny", "127.0.0.1");
   Servers("stop ki-nbtdeny");
   EXPECT_EQ(p.status, 53) << p.text;
