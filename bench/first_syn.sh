@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Times what the tool costs before its first packet: from the moment the
 # process is spawned to the first SYN on the wire, taken from tcpdump's
 # timestamps inside a test namespace (nothing listens there; only the first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One call of Kestrin at level 2 against the computer named on the command
 // line, for timing the query by itself: prints the status and exits with it.
 #include <string.h>

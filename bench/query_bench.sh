@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Times the account-domain query next to Samba's own client doing the same
 # (rpcclient -c "lsaquery 5"), alternating run by run, and prints the
 # medians of wall time and peak memory, and the ratios:

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Builds the SID text benchmark (Release, -O2) in build-bench/, runs it and
 # prints how many times faster FormatSidText is than the snprintf reference.
 set -eu

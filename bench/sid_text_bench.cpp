@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FormatSidText against the plain snprintf rendering of the same text.
 #include <benchmark/benchmark.h>
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What one SMB2 signature costs: a 200-byte message (header and body) signed
 // and verified with each algorithm, each call opening and closing its own
 // libgcrypt handle as the signing code does.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Run by CPack between staging the install and making the package
 # (CPACK_PRE_BUILD_SCRIPTS). Debian keeps manual pages gzipped; -n leaves the
 # name and time out, so the same page always gives the same bytes.

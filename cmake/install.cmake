@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` puts where, and the packages CPack makes from it.
 #
 # Elsewhere than Windows, GNUInstallDirs: the program in bin/, its manual

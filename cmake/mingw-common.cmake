@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Shared part of the MinGW-w64 toolchain files: the caller sets
 # KESTRIN_MINGW_PREFIX (the target triplet) and CMAKE_SYSTEM_PROCESSOR.
 #

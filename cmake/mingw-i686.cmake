@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-build for 32-bit x86 Windows with MinGW-w64: the tool's own target.
 # The tests run under the 32-bit Wine (wine32:i386, whose loader needs the
 # kernel's IA32 emulation) in a Wine prefix of the build's own, made on

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-build for 64-bit Windows with MinGW-w64; the tests run under Wine.
 set(KESTRIN_MINGW_PREFIX x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the whole query against a fake server that answers with the fuzzer's
 // input. The input is a list of records, each a 2-byte little-endian length
 // and that many bytes: the payload of one server frame (the SMB2 responses,

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes fuzz/corpus/ from the live replies: one file per reply, its first
 byte choosing the decoder as reply_fuzz.cpp does; the SMB2 frames come from
 the recorded conversations in tests/data/. Writes fuzz/exchange_corpus/ from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to every decoder of server replies. The first byte
 // picks the decoder, the rest is the reply; fuzz/corpus/ holds the live
 // replies in that form (file names say which decoder).

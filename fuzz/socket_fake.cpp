@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The outside world for in-process fuzzing: a clock that stands still, so a
 // loop that only time would end shows up as a fuzzer timeout, and fixed
 // "random" bytes, so every run of an input is the same. Nothing connects,

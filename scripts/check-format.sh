@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Fails when a C++ file of the project drifts from .clang-format, and names
 # the files; `clang-format -i FILE` puts one right. The bundled GoogleTest
 # for the MinGW builds keeps its own layout.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Cross-builds kestrin for Windows, checks the result and runs its tests
 # under Wine.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds kestrin and runs it against a throwaway Samba server (NetBIOS name
 # SALES, SID S-1-5-21-100-200-300) in a network namespace of its own, then
 # stops the server. Run as root; it installs what is missing.

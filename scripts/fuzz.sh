@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the fuzzers with clang in build-fuzz/ and runs each for half of
 # SECONDS, single process, over a copy of its corpus: kestrin_reply_fuzz over
 # fuzz/corpus/, kestrin_exchange_fuzz over fuzz/exchange_corpus/. Exits

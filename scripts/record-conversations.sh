@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Records anew the conversations that the replay tests use (tests/data/*.txt)
 # against real Samba servers in namespaces, with kestrin_query_probe
 # --record: when what the tool sends changes, the recorded answers no longer

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Test servers for kestrin, each alone in a network namespace PREFIX-NAME
 # (kt-NAME unless KESTRIN_NS_PREFIX says otherwise) with only loopback: a
 # standalone Samba, a fake listener on port 445 for the failure paths, or an

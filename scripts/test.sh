@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs every check of the project: the code's layout (.clang-format), unit
 # and driver tests (plain and under AddressSanitizer and UndefinedBehavior-
 # Sanitizer), the integration and end-to-end tests against real Samba

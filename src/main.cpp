@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The console driver: asks the computer named on the command line for its
 // account domain and prints the status, the domain's name and its SID.
 #include "platform/netapi.h"

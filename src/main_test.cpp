@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The driver against a fake query and a malloc that can be made to fail.
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The textual form of a security identifier: "S-1-", the authority, and a
 // hyphen and the decimal value of each sub-authority.
 #ifndef KESTRIN_SID_TEXT_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Included ahead of the driver's source in the driver tests: its allocations
 // go to a counting malloc that a test can make fail.
 #ifndef KESTRIN_TESTS_DRIVER_SEAMS_H_

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # shellcheck shell=bash disable=SC2034,SC2154
 # Sourced by tests/install/install_test.sh and tests/package/package_test.sh:
 # a count of checks, and the program at a given path asked for \\SALES in a

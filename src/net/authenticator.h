@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The logon seam: what the SMB2 session setup needs of a security mechanism.
 // A mechanism turns the server's tokens into ours until it is done, and then
 // yields the session key, or none. The session setup does not know which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The anonymous logon as an Authenticator: SPNEGO around NTLMSSP, two legs,
 // no session key (MS-NLMP 3.1.5.1.2).
 #include <new>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The caller's own logon through GSSAPI (MIT Kerberos), in SPNEGO: a
 // Kerberos ticket from the ticket cache (KRB5CCNAME, or the default cache
 // that kinit, SSSD or pam_krb5 fill) and, when NTLM_USER_FILE names the

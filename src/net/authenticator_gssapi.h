@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The GSSAPI logon's name for the server it logs on to (POSIX only).
 #ifndef KESTRIN_NET_AUTHENTICATOR_GSSAPI_H_
 #define KESTRIN_NET_AUTHENTICATOR_GSSAPI_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The GSSAPI logon against the system's MIT Kerberos, without a KDC: the
 // tests point KRB5_CONFIG at tests/data/krb5_offline.conf (a realm whose
 // KDC address refuses at once) and KRB5CCNAME at a ticket cache they write,

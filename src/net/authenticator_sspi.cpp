@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The caller's own logon through SSPI: the Negotiate package with the
 // credentials of the logged-on user, Kerberos where the target has a
 // service principal, NTLM otherwise. secur32.dll is loaded at run time, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SSPI logon's name for the server it logs on to (Windows only).
 #ifndef KESTRIN_NET_AUTHENTICATOR_SSPI_H_
 #define KESTRIN_NET_AUTHENTICATOR_SSPI_H_

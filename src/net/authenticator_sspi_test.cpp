@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The SSPI logon against the system's own packages. Under Wine, Kerberos
 // reads the ticket cache named by KRB5CCNAME (CTest points it into the build
 // folder, and KRB5_CONFIG at a configuration without KDCs): a cached service

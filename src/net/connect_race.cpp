@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RFC 8305 sections 4 and 5: interleaved address families and staggered
 // connection attempts, the first connection made wins.
 #include "net/connect_race.h"

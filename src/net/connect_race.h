@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Connecting to a host with several addresses the way RFC 8305 ("Happy
 // Eyeballs" version 2) describes: the addresses in the resolver's order with
 // the families interleaved, a new attempt every 250 ms (at once when the one

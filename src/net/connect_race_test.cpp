@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The connection race against fake sockets on a fake clock.
 #include "net/connect_race.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The primitives over libgcrypt. Every handle is opened, used and closed
 // within one call (libgcrypt wipes a handle's state when it closes it), and
 // the intermediate key material in our own buffers is wiped before return.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The cryptographic primitives that signing and encryption need, from
 // libgcrypt: SHA-512, HMAC-SHA256, AES-128-CMAC, AES-128-GMAC, the SP800-108
 // key derivation built on HMAC-SHA256, and AES-CCM and AES-GCM. Nothing here

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CryptoReady and the primitives from several threads at once. POSIX only:
 // the MinGW builds use the win32 thread model, which has no std::thread.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "net/dcerpc.h"
 
 #include "net/wire.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // DCE/RPC connection-oriented PDUs over a named pipe: BIND and its answers,
 // REQUEST, RESPONSE and FAULT, and the reassembly of fragmented replies.
 // (C706 chapter 12, MS-RPCE 2.2.2.)

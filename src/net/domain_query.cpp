@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The account-domain query: NEGOTIATE, the logon (anonymous: two
 // SESSION_SETUP legs; Kerberos one; NTLM two), the lsarpc pipe opened with
 // TREE_CONNECT + CREATE + IOCTL(BIND) (lsa_pipe.h), then one IOCTL per LSA

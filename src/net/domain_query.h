@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The account-domain query: from a computer's name to its account domain's
 // name and SID, over SMB2, a session with the caller's credentials (or an
 // anonymous one), the lsarpc pipe and two LSA calls.

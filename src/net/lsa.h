@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two LSA calls of the query (MS-LSAD): LsarOpenPolicy2 and
 // LsarQueryInformationPolicy at level 5, PolicyAccountDomainInformation.
 #ifndef KESTRIN_NET_LSA_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The lsarpc pipe: TREE_CONNECT + CREATE + IOCTL(BIND) as one related
 // compound when the credit window covers all three (MS-SMB2 3.2.4.1.4),
 // else one request at a time, each carrying the TreeId or FileId the answer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The lsarpc pipe of IPC$ on an established session: opening it (TREE_CONNECT,
 // CREATE and the BIND, as one related compound where the credits cover it,
 // one request at a time where they do not) and one LSA call over it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Name lookups on Windows, bounded by a deadline. The Unicode resolver,
 // GetAddrInfoW (XP SP2), is looked up at run time and used when present;
 // without it names are ASCII and addresses IPv4 only. Every call linked to

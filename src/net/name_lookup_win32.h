@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Looking a host up on Windows, bounded by a deadline, for the socket layer
 // (socket_win32.cpp; name_lookup_win32.cpp implements it).
 #ifndef KESTRIN_NET_NAME_LOOKUP_WIN32_H_

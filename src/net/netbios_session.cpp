@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // RFC 1002 4.3: the session service's packets, as far as a client that
 // opens one session needs them.
 #include "net/netbios_session.h"

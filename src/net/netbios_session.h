@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The NetBIOS session service on TCP port 139 (RFC 1001, RFC 1002): where a
 // server does not listen on 445, a session request naming it comes first,
 // then the same SMB2 exchange, framed alike.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // NTLMSSP messages for an anonymous logon (MS-NLMP 2.2.1, 3.1.5.1.2).
 #ifndef KESTRIN_NET_NTLMSSP_H_
 #define KESTRIN_NET_NTLMSSP_H_

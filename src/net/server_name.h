@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Turning the computer name a user typed into a host to connect to.
 #ifndef KESTRIN_NET_SERVER_NAME_H_
 #define KESTRIN_NET_SERVER_NAME_H_

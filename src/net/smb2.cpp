@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SMB2 messages for the query. Requests are written with WireWriter, replies
 // read with WireReader; body offsets count from the message's header.
 #include "net/smb2.h"

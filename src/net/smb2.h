@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SMB2 over direct TCP for the query: framing, the 64-byte header, the few
 // requests we send, chaining them into a related compound, and the checked
 // decoding of their responses (MS-SMB2 2.1, 2.2).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One SMB2 connection as the query drives it: message ids within the credit
 // window, frames out (each request signed once the session has a key),
 // responses in (each verified then), interim answers skipped, every wait

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SMB3 encryption over the AEAD ciphers of crypto.h.
 #include "net/smb2_encryption.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SMB3 encryption: the cipher keys of a session (MS-SMB2 3.1.4.2) and the
 // TRANSFORM_HEADER around encrypted messages (MS-SMB2 2.2.41, 3.1.4.3).
 #ifndef KESTRIN_NET_SMB2_ENCRYPTION_H_

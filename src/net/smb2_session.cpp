@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "net/smb2_session.h"
 
 #include "net/crypto.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Setting up the SMB2 session: NEGOTIATE, the logon through an
 // Authenticator, the signing key, and the check that nobody altered the
 // negotiation (MS-SMB2 3.2.4.2, 3.2.5.2, 3.2.5.3, 3.2.5.14.12).

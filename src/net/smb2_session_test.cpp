@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The session setup's decisions: falling back to an anonymous logon, what a
 // logon with credentials demands of the server's answers, and how the
 // mechanism's failures come out. Replays recorded conversations.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SMB2 signing over the primitives of crypto.h.
 #include "net/smb2_signing.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SMB2 message signing (MS-SMB2 3.1.4.1), the signing key's derivation
 // (3.1.4.2) and the 3.1.1 preauth integrity hash (3.2.5.2, 3.2.5.3.1).
 #ifndef KESTRIN_NET_SMB2_SIGNING_H_

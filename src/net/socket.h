@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TCP connections with bounded waits, the clock and the system's randomness:
 // the query's only contact with the operating system. socket_posix.cpp and
 // socket_win32.cpp implement it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the two socket layers share: deadlines, the order of a host's
 // addresses for the connection race, and which failures mean what. Only
 // socket_posix.cpp and socket_win32.cpp include this.

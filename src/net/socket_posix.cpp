@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The socket layer over POSIX sockets, poll and getrandom.
 #include "net/socket.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The socket layer against listeners on this machine's loopback.
 #include "net/socket.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What both socket layers must say alike, run natively and under Wine.
 #include "net/socket.h"
 

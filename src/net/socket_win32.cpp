@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The socket layer over Winsock 2, select and the system's random source.
 // Runs on Windows 2000 (5.0) and later: every call it links to exists there.
 // Names are looked up in name_lookup_win32.cpp.

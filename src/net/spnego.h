@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SPNEGO (RFC 4178) around NTLMSSP for an anonymous SMB2 session setup.
 #ifndef KESTRIN_NET_SPNEGO_H_
 #define KESTRIN_NET_SPNEGO_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one mapping from a query's status to the platform's error numbers.
 //
 // Server statuses follow the platform's standard NTSTATUS translation, for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What went wrong in a query, carried as a number from the layer that saw it
 // to the edge, and the one mapping from it to the platform's error numbers.
 #ifndef KESTRIN_NET_STATUS_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Byte helpers for the protocol tests: golden hex and exact-size copies.
 #ifndef KESTRIN_NET_TEST_BYTES_H_
 #define KESTRIN_NET_TEST_BYTES_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recorded conversations for the exchange's tests, and a scripted peer and
 // logon that replay them. The recordings (tests/data/*.txt) are made by
 // kestrin_query_probe --record against real servers:

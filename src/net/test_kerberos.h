@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Kerberos for the logon tests without a KDC: a made-up service ticket and
 // a ticket cache (MIT's file format, version 4) that holds it, so that the
 // Kerberos library makes an AP-REQ from the cache alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The query's trace: when KESTRIN_TRACE names a file (or is "stderr"), one
 // line per step, so that a user can see why a query failed. Never a
 // password, ticket, key or token. Unset or empty, nothing is opened and

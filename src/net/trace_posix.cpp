@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace's file on POSIX: KESTRIN_TRACE as a path in the file system's
 // own encoding.
 #include <stdlib.h>

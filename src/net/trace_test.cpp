@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace: where it goes, what its lines look like, and that it costs
 // nothing and changes nothing when it is not wanted.
 #include "net/trace.h"

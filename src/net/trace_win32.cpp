@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace's file on Windows: KESTRIN_TRACE read and opened as UTF-16, so
 // that any path the user can name works.
 #include <stdio.h>

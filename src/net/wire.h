@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bounded little-endian reading and writing of wire buffers.
 //
 // A WireReader never reads outside the bytes it was given: every read checks

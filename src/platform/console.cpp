@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Formatted print to standard output in which "%S" takes wide (UTF-16) text
 // and writes it as UTF-8, whatever the locale.
 #include <stdarg.h>

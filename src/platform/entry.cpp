@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The wide-character start-up: turns the UTF-8 command line into UTF-16 and
 // hands it to the program's wide entry, whose result is the exit status.
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The per-thread last-error value.
 #include "platform/win32_api.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Kestrin and NetApiBufferFree over our own account-domain query.
 #include "platform/netapi.h"
 

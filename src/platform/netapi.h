@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The platform's network-management query, ours on every platform: asks a
 // computer over the network for its account domain's name and SID.
 #ifndef KESTRIN_PLATFORM_NETAPI_H_

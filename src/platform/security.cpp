@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // SID validity and accessors over the platform's SID layout.
 #include "platform/win32_api.h"
 

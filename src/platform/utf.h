@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Conversions between UTF-8 and UTF-16 for the console and the command line.
 #ifndef KESTRIN_PLATFORM_UTF_H_
 #define KESTRIN_PLATFORM_UTF_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wide text: the platform's formatted write and length.
 #include <stdarg.h>
 

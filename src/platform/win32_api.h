@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The platform API the tool is written against: the types and calls of the
 // 32-bit Windows platform that the driver and the SID formatter use.
 //

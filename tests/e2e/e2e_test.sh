@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # End-to-end: the built program against real Samba servers, each in a
 # network namespace of its own (scripts/test-servers.sh). Needs root.
 # Usage: e2e_test.sh [--wine] [--only standalone|domain] path/to/kestrin

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The installed program: installs a native build into a DESTDIR with the
 # prefix /usr, checks what went where, runs the installed kestrin against a
 # test server in a network namespace, and checks the manual page: both

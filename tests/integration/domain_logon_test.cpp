@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The query with the caller's credentials against an AD domain controller
 // and members that refuse anonymous callers and require signing, each at
 // its own dialect ceiling (scripts/test-servers.sh dc / member). Kerberos

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The query against real Samba servers and fake listeners, each in a network
 // namespace of its own (scripts/test-servers.sh). The query runs in the
 // probe program inside the namespace. Needs root and smbd; skipped without.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The integration tests' entry. Each run has test servers of its own: under
 // the namespace prefix and state directory the caller gave (scripts/test.sh
 // gives one per run), or under ones made from this process's id, whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs one account-domain query and prints what came back, for the
 // integration tests to run inside a server's network namespace:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Running the query probe against test servers in their network namespaces
 // (scripts/test-servers.sh), for the integration tests.
 #ifndef KESTRIN_TESTS_INTEGRATION_PROBE_RUNNER_H_

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reaching a server the way a user meets it: a name whose first address
 // is silent, a server that listens only on the NetBIOS session port.
 // Each test starts and stops its own server; root and Samba needed.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """A TCP proxy that changes what passes through it, for the tests of signed
 sessions (whatever a man in the middle alters must make the query fail,
 never change its answer) and of hostile answers.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The Debian package: makes it from a native build (cpack -G DEB), inspects
 # it (dpkg-deb -c and -I: the files, the section, and a dependency for every
 # shared library the program is linked against), installs it with apt, runs
