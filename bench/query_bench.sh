@@ -10,6 +10,9 @@
 #     baseline   the whole tool as it was before logons with credentials
 #                (revision $KESTRIN_BASELINE, built here), to show what
 #                looking for credentials costs a query that finds none
+#     pretrace   the whole tool as it was before KESTRIN_TRACE (revision
+#                $KESTRIN_PRETRACE), to show that an unset trace costs nothing
+#     traced     the whole tool with KESTRIN_TRACE=/dev/null
 #     rpcclient  rpcclient -U% -N
 #   with credentials, against a domain member that refuses anonymous
 #   callers and requires signing:
@@ -27,17 +30,22 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 runs=${1:-40}
 baseline=${KESTRIN_BASELINE:-a9309fb}
+pretrace=${KESTRIN_PRETRACE:-9d63b03}
 servers="$root/scripts/test-servers.sh"
 
 cmake -S "$root" -B "$build" -G Ninja -DKESTRIN_BENCH=ON -DKESTRIN_TESTS=ON \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j2 --target kestrin kestrin_call kestrin_query_probe >/dev/null
-rm -rf "$build/baseline-src"
-mkdir -p "$build/baseline-src"
-git -C "$root" archive "$baseline" | tar -x -C "$build/baseline-src"
-cmake -S "$build/baseline-src" -B "$build/baseline" -G Ninja -DKESTRIN_TESTS=OFF \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build/baseline" -j2 --target kestrin >/dev/null
+build_revision() {  # revision folder
+  rm -rf "$build/$2-src"
+  mkdir -p "$build/$2-src"
+  git -C "$root" archive "$1" | tar -x -C "$build/$2-src"
+  cmake -S "$build/$2-src" -B "$build/$2" -G Ninja -DKESTRIN_TESTS=OFF \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build/$2" -j2 --target kestrin >/dev/null
+}
+build_revision "$baseline" baseline
+build_revision "$pretrace" pretrace
 
 trap 'bash "$servers" stop bench >/dev/null 2>&1 || true; bash "$servers" stop benchad >/dev/null 2>&1 || true' EXIT
 bash "$servers" start bench --netbios SALES --sid S-1-5-21-100-200-300 >/dev/null
@@ -57,6 +65,8 @@ declare -A cmd=(
   [call]="$bench $none $build/bench/kestrin_call 127.0.0.1"
   [kestrin]="$bench $none $build/kestrin 127.0.0.1"
   [baseline]="$bench $none $build/baseline/kestrin 127.0.0.1"
+  [pretrace]="$bench $none $build/pretrace/kestrin 127.0.0.1"
+  [traced]="$bench $none KESTRIN_TRACE=/dev/null $build/kestrin 127.0.0.1"
   [rpcclient]="$bench $none rpcclient -U% -N 127.0.0.1 -c lsaquery\ 5"
   [kerberos]="$benchad $krb $build/kestrin member1.sales.test"
   [rpc-k]="$benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member1.sales.test -c lsaquery\ 5"
@@ -65,7 +75,7 @@ declare -A cmd=(
   [krb-enc]="$benchad $krb $build/kestrin member5.sales.test"
   [rpc-k-enc]="$benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member5.sales.test -c lsaquery\ 5"
 )
-order=(call kestrin baseline rpcclient kerberos rpc-k ntlm rpc-U krb-enc rpc-k-enc)
+order=(call kestrin baseline pretrace traced rpcclient kerberos rpc-k ntlm rpc-U krb-enc rpc-k-enc)
 out=$(mktemp -d)
 
 # Runs `name` once in its namespace and appends its wall time (µs, taken
@@ -104,6 +114,10 @@ for pair in "call rpcclient" "kestrin rpcclient" "kerberos rpc-k" "ntlm rpc-U" "
 done
 printf 'kestrin    wall %+.2f ms against the baseline (no credentials around)\n' \
   "$(echo "$(ms kestrin) - $(ms baseline)" | bc -l)"
+printf 'kestrin    wall %+.2f ms against the tool before the trace (KESTRIN_TRACE unset)\n' \
+  "$(echo "$(ms kestrin) - $(ms pretrace)" | bc -l)"
+printf 'traced     wall %+.2f ms against the same tool untraced\n' \
+  "$(echo "$(ms traced) - $(ms kestrin)" | bc -l)"
 
 # Round trips per mechanism, as the probe counts them.
 probe="$build/tests/integration/kestrin_query_probe"
