@@ -46,6 +46,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The GSSAPI library is loaded when a logon first needs it, so
+# dpkg-shlibdeps cannot see it; without it every query is anonymous.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgssapi-krb5-2")
 # NTLM logons need the mechanism, a ticket needs kinit; neither is required.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gss-ntlmssp, krb5-user")
 if(WIN32)

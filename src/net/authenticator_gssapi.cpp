@@ -4,9 +4,6 @@
 // that kinit, SSSD or pam_krb5 fill) and, when NTLM_USER_FILE names the
 // gss-ntlmssp mechanism's credentials file, NTLM. SPNEGO prefers Kerberos
 // when both are there. MS-SMB2 3.2.4.2.3; RFC 2743, 4178.
-#include <gssapi/gssapi.h>
-#include <gssapi/gssapi_ext.h>
-#include <gssapi/gssapi_krb5.h>
 #include <krb5/krb5.h>
 #include <stdlib.h>
 #include <stdio.h>
@@ -17,6 +14,7 @@
 #include "net/authenticator.h"
 #include "net/authenticator_gssapi.h"
 #include "net/crypto.h"
+#include "net/gssapi_library.h"
 
 namespace net {
 namespace {
@@ -46,6 +44,9 @@ struct GssLogon {
   bool done = false;
   LogonMechanism mechanism = LogonMechanism::kOther;
 };
+
+/// The loaded library; only called once OpenCallerLogon has found it.
+const GssApi& Gss() { return *GssLibrary(); }
 
 bool OidIs(gss_const_OID oid, const char* bytes, size_t size) {
   return oid != GSS_C_NO_OID && oid->length == size && memcmp(oid->elements, bytes, size) == 0;
@@ -87,10 +88,10 @@ void AppendGssText(OM_uint32 code, int kind, char* text, size_t size, size_t* us
   OM_uint32 context = 0, ignored = 0;
   do {
     gss_buffer_desc b = GSS_C_EMPTY_BUFFER;
-    if (GSS_ERROR(gss_display_status(&ignored, code, kind, GSS_C_NO_OID, &context, &b))) break;
+    if (GSS_ERROR(Gss().display_status(&ignored, code, kind, GSS_C_NO_OID, &context, &b))) break;
     int n = snprintf(text + *used, size - *used, "%s%.*s", *used > 0 ? "; " : "",
                      static_cast<int>(b.length), static_cast<const char*>(b.value));
-    gss_release_buffer(&ignored, &b);
+    Gss().release_buffer(&ignored, &b);
     if (n < 0 || static_cast<size_t>(n) >= size - *used) return;
     *used += static_cast<size_t>(n);
   } while (context != 0);
@@ -123,8 +124,8 @@ Status GssFailure(const GssLogon& logon, OM_uint32 major, OM_uint32 minor) {
 
 /// Acquires the caller's credentials for `mechs` into `logon->credential`.
 bool AcquireFor(GssLogon* logon, gss_OID_set_desc mechs, OM_uint32* major, OM_uint32* minor) {
-  *major = gss_acquire_cred(minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &mechs, GSS_C_INITIATE,
-                            &logon->credential, nullptr, nullptr);
+  *major = Gss().acquire_cred(minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &mechs, GSS_C_INITIATE,
+                              &logon->credential, nullptr, nullptr);
   return !GSS_ERROR(*major);
 }
 
@@ -141,20 +142,20 @@ Status KerberosFits(GssLogon* logon) {
   }
   gss_ctx_id_t probe = GSS_C_NO_CONTEXT;
   gss_buffer_desc token = GSS_C_EMPTY_BUFFER;
-  major = gss_init_sec_context(&minor, logon->credential, &probe, logon->kerberos_target,
-                               const_cast<gss_OID>(&kKerberos), 0, 0, GSS_C_NO_CHANNEL_BINDINGS,
-                               GSS_C_NO_BUFFER, nullptr, &token, nullptr, nullptr);
+  major = Gss().init_sec_context(&minor, logon->credential, &probe, logon->kerberos_target,
+                                 const_cast<gss_OID>(&kKerberos), 0, 0, GSS_C_NO_CHANNEL_BINDINGS,
+                                 GSS_C_NO_BUFFER, nullptr, &token, nullptr, nullptr);
   OM_uint32 ignored = 0;
   if (token.length > 0) WipeBytes(token.value, token.length);
-  gss_release_buffer(&ignored, &token);
-  if (probe != GSS_C_NO_CONTEXT) gss_delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
+  Gss().release_buffer(&ignored, &token);
+  if (probe != GSS_C_NO_CONTEXT) Gss().delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
   if (!GSS_ERROR(major)) {
     TraceLine(logon->trace, "logon: Kerberos has a ticket for %s",
               KerberosServiceName(logon->host).c_str());
     return OkStatus();
   }
   TraceGss(logon->trace, "logon: Kerberos", major, minor);
-  gss_release_cred(&ignored, &logon->credential);
+  Gss().release_cred(&ignored, &logon->credential);
   return GssFailure(*logon, major, minor);
 }
 
@@ -170,7 +171,8 @@ bool NtlmFits(GssLogon* logon) {
   std::string service = "cifs@" + logon->host;
   gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
   OM_uint32 major = 0, minor = 0;
-  if (GSS_ERROR(gss_import_name(&minor, &name, GSS_C_NT_HOSTBASED_SERVICE, &logon->ntlm_target))) {
+  if (GSS_ERROR(
+          Gss().import_name(&minor, &name, Gss().nt_hostbased_service, &logon->ntlm_target))) {
     return false;
   }
   if (AcquireFor(logon, {1, const_cast<gss_OID>(&kNtlm)}, &major, &minor)) {
@@ -215,13 +217,13 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   gss_buffer_desc output = GSS_C_EMPTY_BUFFER;
   gss_OID actual_mech = GSS_C_NO_OID;
   OM_uint32 minor = 0;
-  OM_uint32 major = gss_init_sec_context(
+  OM_uint32 major = Gss().init_sec_context(
       &minor, logon->credential, &logon->context, logon->target, const_cast<gss_OID>(&kSpnego),
       GSS_C_MUTUAL_FLAG | GSS_C_INTEG_FLAG, 0, GSS_C_NO_CHANNEL_BINDINGS,
       first ? GSS_C_NO_BUFFER : &input, &actual_mech, &output, nullptr, nullptr);
   OM_uint32 release_minor = 0;
   if (GSS_ERROR(major)) {
-    gss_release_buffer(&release_minor, &output);  // an error token is not for the server
+    Gss().release_buffer(&release_minor, &output);  // an error token is not for the server
     TraceGss(logon->trace, "logon: GSSAPI", major, minor);
     return GssFailure(*logon, major, minor);
   }
@@ -230,7 +232,7 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
     out->insert(out->end(), bytes, bytes + output.length);
     WipeBytes(output.value, output.length);  // an NTLM AUTHENTICATE can be attacked offline
   }
-  gss_release_buffer(&release_minor, &output);
+  Gss().release_buffer(&release_minor, &output);
   logon->sent = logon->sent || !out->empty();
   if (major == GSS_S_COMPLETE) {
     logon->done = *done = true;
@@ -248,7 +250,7 @@ void GetSessionKey(void* state, SessionKey* key) {
   gss_buffer_set_t set = GSS_C_NO_BUFFER_SET;
   OM_uint32 minor = 0;
   OM_uint32 major =
-      gss_inquire_sec_context_by_oid(&minor, logon->context, GSS_C_INQ_SSPI_SESSION_KEY, &set);
+      Gss().inquire_sec_context_by_oid(&minor, logon->context, Gss().inq_sspi_session_key, &set);
   if (!GSS_ERROR(major) && set != GSS_C_NO_BUFFER_SET && set->count >= 1) {
     gss_buffer_desc* value = &set->elements[0];
     size_t size = value->length < kMaxSessionKey ? value->length : kMaxSessionKey;
@@ -256,7 +258,7 @@ void GetSessionKey(void* state, SessionKey* key) {
     key->size = size;
     WipeBytes(value->value, value->length);
   }
-  if (set != GSS_C_NO_BUFFER_SET) gss_release_buffer_set(&minor, &set);
+  if (set != GSS_C_NO_BUFFER_SET) Gss().release_buffer_set(&minor, &set);
 }
 
 LogonMechanism Mechanism(void* state) { return static_cast<GssLogon*>(state)->mechanism; }
@@ -265,11 +267,11 @@ void Close(void* state) {
   GssLogon* logon = static_cast<GssLogon*>(state);
   OM_uint32 minor = 0;
   if (logon->context != GSS_C_NO_CONTEXT) {
-    gss_delete_sec_context(&minor, &logon->context, GSS_C_NO_BUFFER);
+    Gss().delete_sec_context(&minor, &logon->context, GSS_C_NO_BUFFER);
   }
-  if (logon->kerberos_target != GSS_C_NO_NAME) gss_release_name(&minor, &logon->kerberos_target);
-  if (logon->ntlm_target != GSS_C_NO_NAME) gss_release_name(&minor, &logon->ntlm_target);
-  if (logon->credential != GSS_C_NO_CREDENTIAL) gss_release_cred(&minor, &logon->credential);
+  if (logon->kerberos_target != GSS_C_NO_NAME) Gss().release_name(&minor, &logon->kerberos_target);
+  if (logon->ntlm_target != GSS_C_NO_NAME) Gss().release_name(&minor, &logon->ntlm_target);
+  if (logon->credential != GSS_C_NO_CREDENTIAL) Gss().release_cred(&minor, &logon->credential);
   delete logon;
 }
 
@@ -290,6 +292,10 @@ std::string KerberosServiceName(const std::string& host) {
 }
 
 Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
+  if (GssLibrary() == nullptr) {
+    TraceLine(trace, "logon: no GSSAPI library (libgssapi_krb5.so.2), so no credential");
+    return SecurityFailure(kNoCredential);
+  }
   GssLogon* logon = new (std::nothrow) GssLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
   logon->host = host;
@@ -297,8 +303,8 @@ Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace
   std::string service = KerberosServiceName(host);
   gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
   OM_uint32 minor = 0;
-  if (GSS_ERROR(
-          gss_import_name(&minor, &name, GSS_KRB5_NT_PRINCIPAL_NAME, &logon->kerberos_target))) {
+  if (GSS_ERROR(Gss().import_name(&minor, &name, Gss().krb5_nt_principal_name,
+                                  &logon->kerberos_target))) {
     Close(logon);
     return SecurityFailure(kNoCredential);
   }
