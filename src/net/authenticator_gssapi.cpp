@@ -191,6 +191,19 @@ bool NtlmFits(GssLogon* logon) {
 /// reason than having nothing for the target (no KDC, say), NTLM may still
 /// log on; without it, that failure is the answer.
 Status AcquireCredential(GssLogon* logon) {
+  // The library is loaded here, while the server works on the NEGOTIATE,
+  // rather than before it goes out.
+  if (GssLibrary() == nullptr) {
+    TraceLine(logon->trace, "logon: no GSSAPI library (libgssapi_krb5.so.2), so no credential");
+    return SecurityFailure(kNoCredential);
+  }
+  std::string service = KerberosServiceName(logon->host);
+  gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
+  OM_uint32 minor = 0;
+  if (GSS_ERROR(Gss().import_name(&minor, &name, Gss().krb5_nt_principal_name,
+                                  &logon->kerberos_target))) {
+    return SecurityFailure(kNoCredential);
+  }
   Status kerberos = KerberosFits(logon);
   if (IsOk(kerberos)) {
     logon->target = logon->kerberos_target;
@@ -292,22 +305,10 @@ std::string KerberosServiceName(const std::string& host) {
 }
 
 Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
-  if (GssLibrary() == nullptr) {
-    TraceLine(trace, "logon: no GSSAPI library (libgssapi_krb5.so.2), so no credential");
-    return SecurityFailure(kNoCredential);
-  }
   GssLogon* logon = new (std::nothrow) GssLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
   logon->host = host;
   logon->trace = trace;
-  std::string service = KerberosServiceName(host);
-  gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
-  OM_uint32 minor = 0;
-  if (GSS_ERROR(Gss().import_name(&minor, &name, Gss().krb5_nt_principal_name,
-                                  &logon->kerberos_target))) {
-    Close(logon);
-    return SecurityFailure(kNoCredential);
-  }
   *out = Authenticator{logon, Step, GetSessionKey, Mechanism, Close};
   return OkStatus();
 }
