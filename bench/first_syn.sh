@@ -5,9 +5,10 @@
 # timestamps inside a test namespace (nothing listens there; only the first
 # SYN counts). The tool as built (C++ runtime linked in) and the same tool
 # with the C++ runtime as shared libraries (KESTRIN_SHARED_CXX_RUNTIME) run
-# alternately against 127.0.0.1: medians and tenth percentiles, the
-# dynamic loader's own share (LD_DEBUG=statistics, CPU cycles), page faults
-# and shared libraries.
+# alternately against 127.0.0.1 (and the tool before logons with
+# credentials, when bench/query_bench.sh has built it): medians and tenth
+# percentiles, the dynamic loader's own share (LD_DEBUG=statistics, CPU
+# cycles), page faults and shared libraries.
 #
 # Usage (as root): bench/first_syn.sh [RUNS]   (default 100)
 set -euo pipefail
@@ -26,8 +27,11 @@ done
 trap 'bash "$servers" stop startup >/dev/null 2>&1 || true' EXIT
 bash "$servers" fake startup none >/dev/null
 
-ip netns exec kt-startup python3 - "$runs" "linked-in=$build/kestrin" \
-  "shared=$build-shared-runtime/kestrin" <<'EOF'
+read -r ns _ < <(bash "$servers" where startup)
+variants=("linked-in=$build/kestrin" "shared=$build-shared-runtime/kestrin")
+# The tool before logons with credentials, when bench/query_bench.sh has built it.
+[ -x "$build/baseline/kestrin" ] && variants+=("before-logons=$build/baseline/kestrin")
+ip netns exec "$ns" python3 - "$runs" "${variants[@]}" <<'EOF'
 import os, statistics, subprocess, sys, time
 runs = int(sys.argv[1])
 programs = [arg.split("=", 1) for arg in sys.argv[2:]]
