@@ -3,6 +3,8 @@
 // opens one session needs them.
 #include "net/netbios_session.h"
 
+#include "net/socket.h"
+
 namespace net {
 namespace {
 
@@ -102,10 +104,18 @@ Status RequestSession(Transport* t, const std::string& called, const std::string
   *error = 0;
   std::vector<uint8_t> request;
   EncodeSessionRequest(called, calling, &request);
+  // One limit for the whole answer: keep-alives must not stretch the wait.
+  uint64_t deadline = MonotonicMs() + timeout_ms;
   Status s = t->send(t->context, request.data(), request.size());
   for (int keep_alives = 0; IsOk(s); ++keep_alives) {
+    uint64_t now = MonotonicMs();
+    if (now >= deadline) {
+      s = TransportFailure(kReplyTimeout);
+      break;
+    }
+    uint32_t left = static_cast<uint32_t>(deadline - now);
     uint8_t header[4];
-    s = t->receive(t->context, header, sizeof header, timeout_ms);
+    s = t->receive(t->context, header, sizeof header, left);
     uint8_t type = 0;
     size_t length = 0;
     if (IsOk(s)) s = DecodeSessionHeader(header, &type, &length);
@@ -113,7 +123,7 @@ Status RequestSession(Transport* t, const std::string& called, const std::string
     if (type == kKeepAlive && length == 0 && keep_alives < kMaxKeepAlives) continue;
     uint8_t body[6];
     if (length > sizeof body) return Malformed();  // no answer is longer
-    if (length > 0) s = t->receive(t->context, body, length, timeout_ms);
+    if (length > 0) s = t->receive(t->context, body, length, left);
     if (IsOk(s)) s = DecodeSessionResponse(type, body, length, error);
     break;
   }

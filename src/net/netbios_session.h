@@ -53,7 +53,7 @@ Status DecodeSessionHeader(const uint8_t header[4], uint8_t* type, size_t* lengt
 Status DecodeSessionResponse(uint8_t type, const uint8_t* body, size_t size, uint8_t* error);
 
 /// Asks for a session over `t` and reads the answer, waiting at most
-/// `timeout_ms` for each part of it; keep-alives before it are skipped. A
+/// `timeout_ms` for all of it; keep-alives before it are skipped. A
 /// negative answer leaves its error code in `*error` (else 0).
 Status RequestSession(Transport* t, const std::string& called, const std::string& calling,
                       uint32_t timeout_ms, uint8_t* error);
