@@ -15,12 +15,15 @@ for tool in cmake ninja g++ smbd rpcclient ip python3; do
   command -v "$tool" >/dev/null || missing+=("$tool")
 done
 if [ ! -f /usr/include/gtest/gtest.h ]; then missing+=(gtest); fi
+if [ ! -f /usr/include/gcrypt.h ]; then missing+=(libgcrypt); fi
+if [ ! -f /usr/include/gssapi/gssapi_krb5.h ]; then missing+=(gssapi); fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "demo: installing what is missing (${missing[*]})"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q >/dev/null
   apt-get install -y -q --no-install-recommends \
-    build-essential cmake ninja-build libgtest-dev samba smbclient iproute2 python3 >/dev/null
+    build-essential cmake ninja-build libgtest-dev libgcrypt20-dev libkrb5-dev samba smbclient \
+    iproute2 python3 >/dev/null
 fi
 
 cmake --preset default >/dev/null
