@@ -50,7 +50,7 @@ Status QueryPolicy(Exchange* x, AccountDomain* out) {
 /// The whole exchange with `logon` (which it closes), keys wiped at the end.
 Status RunQuery(Transport* transport, Authenticator* logon, const std::u16string& tree_path,
                 uint32_t reply_ms, uint64_t deadline, AccountDomain* out, QueryReport* report,
-                Trace* trace = nullptr) {
+                Trace* trace) {
   Exchange x;
   x.connection.trace = trace;
   x.connection.transport = transport;

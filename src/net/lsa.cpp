@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "net/wire.h"
+#include "platform/utf.h"
 
 namespace net {
 namespace {
@@ -27,11 +28,11 @@ bool TrailingStatus(const uint8_t* stub, size_t size, uint32_t* status) {
   return ok(r);
 }
 
-/// A C0 or C1 control character, DEL or NUL: none is part of a NetBIOS or
-/// DNS domain name, and printed they could forge lines or terminal escapes.
+/// Whether `text` holds a control character: no NetBIOS or DNS domain name
+/// does, and printed it could forge lines or terminal escapes.
 bool HasControl(const std::u16string& text) {
   for (char16_t c : text) {
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) return true;
+    if (IsControlCharacter(c)) return true;
   }
   return false;
 }

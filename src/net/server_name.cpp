@@ -13,8 +13,6 @@ namespace {
 // The longest DNS name; anything longer cannot resolve.
 constexpr size_t kMaxHostBytes = 255;
 
-bool IsControl(uint32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
-
 bool AllDigits(const std::string& text) {
   for (char c : text) {
     if (c < '0' || c > '9') return false;
@@ -81,7 +79,7 @@ bool ServerHost(const char16_t* server, std::string* host) {
     char16_t c = server[units];
     if (c >= 0xD800 && c < 0xDC00 && server[units + 1] >= 0xDC00 && server[units + 1] < 0xE000) {
       ++units;
-    } else if ((c >= 0xD800 && c < 0xE000) || IsControl(c) || c == u'\\' || c == u'/') {
+    } else if ((c >= 0xD800 && c < 0xE000) || IsControlCharacter(c) || c == u'\\' || c == u'/') {
       return false;
     }
     if (units > 4 * kMaxHostBytes) return false;

@@ -110,8 +110,9 @@ Status Negotiate(Smb2Connection* c, Authenticator* logon, Smb2Session* s) {
   Smb2Message m;
   if (IsOk(st)) st = ReceiveResponse(c, ids.message_id, kSmb2Negotiate, &m);
   // A server that only speaks SMB1 hangs up on an SMB2 NEGOTIATE.
-  if (st.kind == StatusKind::kTransport && st.code == kClosed)
+  if (st.kind == StatusKind::kTransport && st.code == kClosed) {
     return TransportFailure(kClosedEarly);
+  }
   if (!IsOk(st)) return st;
   if (m.header.status != kStatusSuccess) return ServerFailure(m);
   st = DecodeNegotiateResponse(m, &s->negotiated);

@@ -287,9 +287,8 @@ Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms, u
   size_t winner = 0;
   Status s = RaceConnections(sockets, count, limits, &winner);
   if (!IsOk(s)) return s;
-  int on = 1;
-  setsockopt(race.fds[winner], IPPROTO_TCP, TCP_NODELAY, &on,
-             sizeof on);  // a failure only costs latency
+  int on = 1;  // a failure only costs latency
+  setsockopt(race.fds[winner], IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   out->handle = race.fds[winner];
   return OkStatus();
 }

@@ -3,6 +3,8 @@
 
 #include <stdarg.h>
 
+#include "net/smb2.h"
+
 namespace net {
 
 void CloseTrace(Trace* trace) {
@@ -48,9 +50,9 @@ const char* Smb2CommandName(uint16_t command) {
 
 const char* NtStatusName(uint32_t status, char (&buffer)[16]) {
   switch (status) {
-    case 0x00000000: return "STATUS_SUCCESS";
-    case 0x00000103: return "STATUS_PENDING";
-    case 0x80000005: return "STATUS_BUFFER_OVERFLOW";
+    case kStatusSuccess: return "STATUS_SUCCESS";
+    case kStatusPending: return "STATUS_PENDING";
+    case kStatusBufferOverflow: return "STATUS_BUFFER_OVERFLOW";
     default: break;
   }
   size_t count = 0;
@@ -64,11 +66,11 @@ const char* NtStatusName(uint32_t status, char (&buffer)[16]) {
 
 const char* DialectName(uint16_t dialect, char (&buffer)[16]) {
   switch (dialect) {
-    case 0x0202: return "2.0.2";
-    case 0x0210: return "2.1";
-    case 0x0300: return "3.0";
-    case 0x0302: return "3.0.2";
-    case 0x0311: return "3.1.1";
+    case kSmb2Dialect202: return "2.0.2";
+    case kSmb2Dialect210: return "2.1";
+    case kSmb2Dialect300: return "3.0";
+    case kSmb2Dialect302: return "3.0.2";
+    case kSmb2Dialect311: return "3.1.1";
     default: break;
   }
   snprintf(buffer, sizeof buffer, "0x%04X", static_cast<unsigned>(dialect));
