@@ -521,12 +521,36 @@ Status DecodeReadResponse(const Smb2Message& m, const uint8_t** data, size_t* si
   return OkStatus();
 }
 
-// MS-SMB2 2.2.2: ErrorData is at least one byte even when ByteCount is 0.
+namespace {
+
+// MS-SMB2 2.2.2.1: on 3.1.1 the ErrorData of an error answer may be
+// `count` error contexts, each ErrorDataLength, ErrorId and its data, the
+// next one 8-aligned from the first; together they fit the ByteCount.
+bool ReadErrorContexts(WireReader data, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0 && !AlignTo(data, 8)) return false;
+    uint32_t length = ReadU32(data);
+    (void)ReadU32(data);  // ErrorId
+    if (!Skip(data, length)) return false;
+  }
+  return ok(data);
+}
+
+}  // namespace
+
+// MS-SMB2 2.2.2: the structure counts one byte of ErrorData even when
+// ByteCount is 0; servers before 3.1.1 send it, newer Windows leaves it out
+// (a 72-byte answer). Both are taken; declared data must be there.
 Status DecodeErrorResponse(const Smb2Message& m) {
   WireReader r = BodyReader(m, 9);
-  (void)Skip(r, 2);  // ErrorContextCount, Reserved
+  uint8_t context_count = ReadU8(r);
+  (void)Skip(r, 1);  // Reserved
   uint32_t byte_count = ReadU32(r);
-  if (!Skip(r, byte_count == 0 ? 1 : byte_count)) return Malformed();
+  if (!Need(r, byte_count)) return Malformed();
+  if (context_count > 0 &&
+      !ReadErrorContexts(MakeReader(r.data + r.pos, byte_count), context_count)) {
+    return Malformed();
+  }
   return OkStatus();
 }
 

@@ -109,9 +109,13 @@ void TraceAnswer(Smb2Connection* c, uint16_t command, const Status& s, const Smb
   }
 }
 
-/// The final answer to `id` (see ReceiveResponse).
+/// The final answer to `id` (see ReceiveResponse). The credits an interim
+/// answer grants (MS-SMB2 3.3.4.2) are taken only with a final answer that
+/// could be checked: an unsigned interim answer must not widen the window
+/// on its own.
 Status ReceiveFinal(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Message* m) {
   uint64_t until = ReplyDeadline(c->deadline, c->reply_ms);
+  uint16_t interim_credits = 0;
   for (int interim = 0;;) {
     if (c->frame_pos >= c->frame.size()) {
       Status s = ReceiveFrame(c, until);
@@ -127,14 +131,16 @@ Status ReceiveFinal(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Messag
           !VerifySmb2Message(c->signing_key, m->data, m->size)) {
         return SecurityFailure(kBadSignature);
       }
+      if (h.status == kStatusPending) return Malformed();  // only in the async form
       GrantCredits(&c->credits, h.credits);
-      if (h.status != kStatusPending) return OkStatus();
-      return Malformed();  // STATUS_PENDING must come in the async form
+      GrantCredits(&c->credits, interim_credits);
+      return OkStatus();
     }
-    GrantCredits(&c->credits, h.credits);
     TraceAnswer(c, command, OkStatus(), &h);
     if (!IsOk(DecodeErrorResponse(*m))) return Malformed();
     if (++interim > kMaxInterim) return Malformed();
+    // A server answers a request once as pending: the most granted counts.
+    if (h.credits > interim_credits) interim_credits = h.credits;
     until = ReplyDeadline(c->deadline, c->reply_ms);  // the server has taken the request on
   }
 }

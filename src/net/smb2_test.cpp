@@ -252,7 +252,7 @@ TEST(Smb2Response, EveryBodyFailsWhenCutShort) {
   std::vector<uint8_t> create(88, 0);
   create[0] = 89;
   std::vector<uint8_t> read = {17, 0, 0x50, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'h', 'i'};
-  std::vector<uint8_t> error = {9, 0, 0, 0, 0, 0, 0, 0, 0x21};
+  std::vector<uint8_t> error = {9, 0, 0, 0, 1, 0, 0, 0, 'e'};
   std::vector<uint8_t> setup = {9, 0, 0, 0, 0x48, 0, 3, 0, 'a', 'b', 'c'};
   for (size_t cut = 0;; ++cut) {
     bool whole = true;

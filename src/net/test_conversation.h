@@ -9,6 +9,7 @@
 #ifndef KESTRIN_NET_TEST_CONVERSATION_H_
 #define KESTRIN_NET_TEST_CONVERSATION_H_
 
+#include <gtest/gtest.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
@@ -19,7 +20,9 @@
 
 #include "net/authenticator.h"
 #include "net/domain_query.h"
+#include "net/smb2.h"
 #include "net/status.h"
+#include "net/wire.h"
 
 namespace net {
 
@@ -150,6 +153,64 @@ inline void ReplayClose(void* state) { ++static_cast<ReplayLogon*>(state)->close
 
 inline Authenticator ReplayAuthenticator(ReplayLogon* r) {
   return Authenticator{r, ReplayStep, ReplayKey, ReplayMechanism, ReplayClose};
+}
+
+/// The header of the first message in a frame (prefix included).
+inline Smb2Header FirstHeader(const Bytes& frame) {
+  Smb2Header h;
+  EXPECT_TRUE(DecodeSmb2Header(frame.data() + 4, frame.size() - 4, &h));
+  return h;
+}
+
+/// A frame holding one response message: `h` (NextCommand cleared), then `body`.
+inline Bytes Frame(Smb2Header h, const Bytes& body) {
+  h.next_command = 0;
+  Smb2Frame f;
+  StartFrame(&f);
+  EncodeSmb2Header(h, &f.bytes);
+  f.bytes.insert(f.bytes.end(), body.begin(), body.end());
+  EXPECT_TRUE(FinishFrame(&f));
+  return f.bytes;
+}
+
+/// An error body as servers before 3.1.1 send it: ByteCount 0 and the one
+/// ErrorData byte the structure counts (73-byte answers).
+const Bytes kErrorBody = {9, 0, 0, 0, 0, 0, 0, 0, 0x21};
+/// The same as newer Windows sends it, without that byte (72-byte answers).
+const Bytes kShortErrorBody = {9, 0, 0, 0, 0, 0, 0, 0};
+
+/// An interim STATUS_PENDING answer to the request answered by `h`.
+inline Bytes Interim(Smb2Header h, const Bytes& body = kErrorBody) {
+  h.status = 0x103;
+  h.flags = kSmb2FlagResponse | kSmb2FlagAsync;
+  h.async_id = 9;
+  return Frame(h, body);
+}
+
+/// A DCE/RPC RESPONSE fragment for `call_id`.
+inline Bytes RpcFragment(uint8_t flags, const Bytes& stub, uint32_t call_id = 3) {
+  Bytes b = {5, 0, 2, flags, 0x10, 0, 0, 0};
+  WireWriter w{&b};
+  PutU16(w, static_cast<uint16_t>(24 + stub.size()));
+  PutU16(w, 0);
+  PutU32(w, call_id);
+  PutU32(w, static_cast<uint32_t>(stub.size()));
+  PutU32(w, 0);
+  PutBytes(w, stub.data(), stub.size());
+  return b;
+}
+
+/// A pipe IOCTL answer (`h` from a recording) carrying `output`.
+inline Bytes IoctlFrame(Smb2Header h, uint32_t status, const Bytes& output) {
+  h.status = status;
+  Bytes body = {49, 0, 0, 0, 0x17, 0xC0, 0x11, 0};
+  WireWriter w{&body};
+  PutZeros(w, 24);
+  PutU32(w, 0x70);
+  PutU32(w, static_cast<uint32_t>(output.size()));
+  PutZeros(w, 8);
+  PutBytes(w, output.data(), output.size());
+  return Frame(h, body);
 }
 
 }  // namespace net
