@@ -382,7 +382,8 @@ void AppendValidateNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2Negotia
 }
 
 // MS-SMB2 3.2.5.1.9: responses in a frame are chained by NextCommand, each
-// 8-aligned and at least a header long.
+// 8-aligned and at least a header long. Windows may point the last one's
+// NextCommand at the frame's end (MS-SMB2 3.3.4.1.3): that ends the chain.
 bool NextMessage(const uint8_t* payload, size_t size, size_t* pos, Smb2Message* msg) {
   if (*pos >= size) return false;
   size_t avail = size - *pos;
@@ -392,7 +393,7 @@ bool NextMessage(const uint8_t* payload, size_t size, size_t* pos, Smb2Message* 
   size_t next = msg->header.next_command;
   if (next == 0) {
     next = avail;
-  } else if (next < kSmb2HeaderSize || next % 8 != 0 || next >= avail) {
+  } else if (next < kSmb2HeaderSize || next % 8 != 0 || next > avail) {
     return false;
   }
   msg->data = start;

@@ -152,7 +152,7 @@ Status DeriveKeys(Smb2Connection* c, const Smb2Session& s, const SessionKey& key
 }
 
 // MS-SMB2 3.2.5.3.1: after the logon, the signing key; the final answer is
-// checked with it when signed, and on 3.1.1 it must be. An anonymous logon
+// checked with it when signed, and from 3.0 on it must be. An anonymous logon
 // signs nothing; a session without a key only where nothing demands one.
 // A guest or null session is no logon with credentials; its flags are only
 // believed once the answer has been checked, where it can be.
@@ -176,8 +176,12 @@ Status FinishLogon(Smb2Connection* c, Authenticator* logon, const Smb2Session& s
   Status st = DeriveKeys(c, s, key);
   WipeBytes(&key, sizeof key);
   if (!IsOk(st)) return st;
-  if ((is_signed || dialect == kSmb2Dialect311) &&
-      !VerifySmb2Message(c->signing_key, m.data, m.size)) {
+  // From 3.0 on the flags carry ENCRYPT_DATA, which must not be taken off
+  // on the way: the answer must be signed, as servers sign it. On 2.x the
+  // flags can only end the query (guest, null), and the signature is
+  // checked where there is one.
+  bool must_sign = dialect >= kSmb2Dialect300;
+  if ((is_signed || must_sign) && !VerifySmb2Message(c->signing_key, m.data, m.size)) {
     return SecurityFailure(kBadSignature);
   }
   if (guest) return SecurityFailure(kGuestSession);
@@ -229,7 +233,10 @@ Status LogOnLegs(Smb2Connection* c, Authenticator* logon, Smb2Session* s,
     if (!IsOk(st)) return st;
     if (more && token.empty()) return ServerFailure(m);
     if (more) continue;
-    if (!token.empty()) return Malformed();  // "done" while we still had to answer
+    if (!token.empty() && !done) return Malformed();  // it still had to answer
+    // A mechanism done with a last word of its own (a mechListMIC for a
+    // server that sent one unasked) has nothing the server waits for.
+    WipeToken(&token);
     if (!done) return SecurityFailure(kMutualAuthFailed);
     c->session_id = session_id;
     s->mechanism = logon->mechanism(logon->state);  // known now, if at all

@@ -203,6 +203,26 @@ Status TalkerStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out
   return OkStatus();
 }
 
+// SUCCESS from the server, and the mechanism is done yet has a last token
+// (its own mechListMIC after the server's): nothing is left to send, and
+// the logon stands.
+Status ChattyStep(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
+                  bool* done) {
+  Status s = ReplayStep(state, in, in_size, out, done);
+  if (IsOk(s) && *done) out->push_back(0xA1);
+  return s;
+}
+
+TEST(SessionSetup, LastTokenOfAFinishedMechanismIsNotSent) {
+  Conversation c = LoadConversation("krb5_member1_311.txt");
+  ReplayLogon replay{&c};
+  Authenticator logon{&replay, ChattyStep, ReplayKey, ReplayMechanism, ReplayClose};
+  Outcome r = Replay(c, &logon);
+  ASSERT_TRUE(IsOk(r.status)) << ToPlatformError(r.status);
+  EXPECT_EQ(Utf16(r.domain.name), "MEMBER1");
+  EXPECT_EQ(r.peer.sent.size(), c.sent.size());
+}
+
 // STATUS_MORE_PROCESSING_REQUIRED where our side cannot go on is the
 // server's status (234), as it is at every other step: after the
 // mechanism's last word (which is not asked again), after a final token
@@ -307,9 +327,9 @@ constexpr size_t kFlipStride = 1;
 // Whatever one flipped bit does, the answer is never a different one; and
 // where the bit is in a signed answer, or anywhere before the logon ends on
 // 3.1.1 (the preauth hash covers it), the query fails. The one exception:
-// before 3.1.1 the last SESSION_SETUP answer may come unsigned (MS-SMB2
+// on 2.x the last SESSION_SETUP answer may come unsigned (MS-SMB2
 // 3.2.5.3.1), so clearing its SIGNED flag passes; everything after it is
-// still verified.
+// still verified. From 3.0 on it must come signed.
 TEST_P(SignedExchange, NoFlippedBitChangesTheAnswer) {
   Outcome good = ReplayWith(c_.received);
   ASSERT_TRUE(IsOk(good.status));
@@ -324,8 +344,8 @@ TEST_P(SignedExchange, NoFlippedBitChangesTheAnswer) {
         std::vector<ServerFrame> frames = c_.received;
         frames[k].bytes[i] ^= static_cast<uint8_t>(1 << bit);
         Outcome r = ReplayWith(frames);
-        bool unsigned_logon_answer =
-            !hashed && frame[4 + 12] == kSmb2SessionSetup && i == 4 + 16 && bit == 3;
+        bool unsigned_logon_answer = GetParam().dialect < kSmb2Dialect300 &&
+                                     frame[4 + 12] == kSmb2SessionSetup && i == 4 + 16 && bit == 3;
         // What VALIDATE_NEGOTIATE_INFO repeats of the NEGOTIATE answer:
         // SecurityMode, Dialect, ServerGuid, Capabilities.
         size_t body = i - (4 + 64);

@@ -200,6 +200,10 @@ uint32_t ToPlatformError(Status s) {
   for (const PlatformErrorRow& row : kTable) {
     if (row.kind == s.kind && row.code == s.code) return row.platform;
   }
+  // An exception in the server's routine comes back as a fault that
+  // carries its NTSTATUS: the same number as that status anywhere else.
+  if (s.kind == StatusKind::kRpcFault && s.code >> 30 == 3)
+    return ToPlatformError(NtFailure(s.code));
   // Our own codes that the table lacks cannot come from a server.
   if (s.kind == StatusKind::kTransport) return kErrorUnexpNetErr;
   if (s.kind == StatusKind::kSecurity) return 1326;  // ERROR_LOGON_FAILURE

@@ -41,8 +41,10 @@ TEST(Status, UnknownServerCodesPassThrough) {
   EXPECT_EQ(ToPlatformError(NtFailure(0xC000A000)), 0xC000A000u);
   EXPECT_EQ(static_cast<int32_t>(ToPlatformError(NtFailure(0xC000A000))), -1073700864);
   EXPECT_EQ(ToPlatformError(RpcFailure(0x1C000017)), 0x1C000017u);
-  // The same number is a different thing in another kind.
-  EXPECT_EQ(ToPlatformError(RpcFailure(0xC0000022)), 0xC0000022u);
+  // A fault that carries an NTSTATUS (an exception in the server's
+  // routine) is that status, known or not.
+  EXPECT_EQ(ToPlatformError(RpcFailure(0xC0000022)), 5u);
+  EXPECT_EQ(ToPlatformError(RpcFailure(0xC000A000)), 0xC000A000u);
 }
 
 TEST(Status, FailureNeverReadsAsSuccess) {

@@ -393,5 +393,39 @@ TEST_F(WindowsExchange, RefusalsInWindowsShapesGiveThePlatformsNumbers) {
             5u);
 }
 
+// A FAULT in place of each LSA answer, with each status an LSA call fails
+// with on Windows: the platform's number, as its own call gives it.
+TEST_F(WindowsExchange, FaultsOfLsaCallsGiveThePlatformsNumbers) {
+  struct {
+    uint32_t fault;
+    uint32_t platform;
+  } cases[] = {
+      {0x00000005, 5},                         // refused by the interface's security callback
+      {0x1C010002, 1745},                      // nca_s_op_rng_error
+      {0x1C00001A, 6},                         // nca_s_fault_context_mismatch: a stale handle
+      {0x000006F7, 1783},                      // RPC_X_BAD_STUB_DATA
+      {0xC0000022, 5},                         // an NTSTATUS raised by the routine
+      {0xC000009A, 1450}, {0x1C000012, 1726},  // nca_s_fault_unspec
+  };
+  for (size_t call : {size_t{5}, size_t{6}}) {
+    for (const auto& c : cases) {
+      Bytes fault = {5, 0, 3, 3, 0x10, 0, 0, 0, 32, 0, 0, 0};
+      WireWriter w{&fault};
+      PutU32(w, static_cast<uint32_t>(call - 3));  // call ids 2 and 3
+      PutU32(w, 32);                               // alloc_hint
+      PutU32(w, 0);                                // context id, cancel count
+      PutU32(w, c.fault);
+      PutU32(w, 0);
+      Status s = Run([&](std::vector<std::vector<Bytes>>* a) {
+        Bytes& answer = (*a)[call][0];
+        Bytes frame = IoctlFrame(FirstHeader(Concat(Bytes(4), answer)), 0, fault);
+        answer.assign(frame.begin() + 4, frame.end());
+      });
+      EXPECT_EQ(s.kind, StatusKind::kRpcFault);
+      EXPECT_EQ(ToPlatformError(s), c.platform) << call << " " << c.fault;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace net

@@ -67,6 +67,20 @@ TEST_F(StandaloneServerTest, AgreesWithRpcclient) {
   EXPECT_EQ(p.sid, sid);
 }
 
+// A busy Windows server answers every pipe IOCTL first as pending (72
+// bytes), then finally in the async form: the anonymous query answers, in
+// as many round trips.
+TEST_F(StandaloneServerTest, InterimAnswersAsWindowsSendsThem) {
+  ASSERT_NO_FATAL_FAILURE(TamperProxy(kServer, "127.0.0.9", "127.0.0.1", "interim"));
+  Probe p;
+  std::string trace = TracedProbe(kServer, "127.0.0.9", "KRB5CCNAME=FILE:/nonexistent", &p);
+  TamperProxy(kServer, "127.0.0.9", "127.0.0.1", "");
+  EXPECT_NE(trace.find("IOCTL STATUS_PENDING (interim)"), std::string::npos) << trace;
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_EQ(p.sid, "S-1-5-21-100-200-300");
+  EXPECT_EQ(p.round_trips, 6u);
+}
+
 // The trace of a query that succeeds names every step, and the status.
 TEST_F(StandaloneServerTest, TraceOfASuccess) {
   Probe p;

@@ -108,6 +108,27 @@ inline Place Where(const std::string& name) {
   return p;
 }
 
+/// A proxy (tamper_proxy.py) in the namespace of server `name`, listening
+/// on `listen` and relaying to `target`, that alters what `what` says;
+/// started on first use, stopped with the server.
+inline void TamperProxy(const std::string& name, const std::string& listen,
+                        const std::string& target, const std::string& what) {
+  Place where = Where(name);
+  std::string control = where.dir + "/tamper-" + listen + ".control";
+  std::string ready = where.dir + "/tamper-" + listen + ".ready";
+  FILE* f = fopen(control.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs(what.c_str(), f);
+  fclose(f);
+  if (Shell("test -e " + Quote(ready)).exit_code == 0) return;
+  ASSERT_EQ(Shell("ip netns exec " + Quote(where.ns) + " setsid /usr/bin/python3 " +
+                  Quote(KESTRIN_TAMPER_PROXY) + " " + listen + " " + target + " " + Quote(control) +
+                  " " + Quote(ready) + " </dev/null >/dev/null 2>&1 &")
+                .exit_code,
+            0);
+  for (int i = 0; i < 100 && Shell("test -e " + Quote(ready)).exit_code != 0; ++i) usleep(20000);
+}
+
 /// What the probe printed: "status=N kind=K code=C ms=M[ name=X sid=S]".
 struct Probe {
   int status = -1;
