@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 """Writes fuzz/corpus/ from the live replies: one file per reply, its first
 byte choosing the decoder as reply_fuzz.cpp does; the SMB2 frames come from
-the recorded conversations in tests/data/. Writes fuzz/exchange_corpus/ from
+the recorded conversations in tests/data/ and the recorded Windows answers
+in tests/data/windows/. Writes fuzz/exchange_corpus/ from
 the same conversations: one file each, its server frames as the records
 exchange_fuzz.cpp reads (a 2-byte little-endian length, then the frame
 without its direct-TCP prefix)."""
@@ -92,15 +93,52 @@ def read_split(frames):
     return frames[:-1] + [frame(overflow, ioctl), frame(read_header, read)]
 
 
-def with_interim(frames, k):
+def with_interim(frames, k, error_data=b"\x21"):
     """`frames` with an interim STATUS_PENDING answer to the request that
-    frame `k` answers put before it."""
+    frame `k` answers put before it (72 bytes as newer Windows sends it when
+    `error_data` is empty)."""
     header = frames[k][4:68]
     flags = struct.unpack_from("<I", header, 16)[0] | 0x2
     interim = (header[:8] + struct.pack("<I", 0x103) + header[12:16] + struct.pack("<I", flags)
                + header[20:32] + struct.pack("<Q", 9) + header[40:]
-               + bytes([9, 0, 0, 0, 0, 0, 0, 0, 0x21]))
+               + bytes([9, 0, 0, 0, 0, 0, 0, 0]) + error_data)
     return frames[:k] + [struct.pack(">I", len(interim)) + interim] + frames[k:]
+
+
+def windows_shaped(frames):
+    """`frames` as a busy Windows server answers: each pipe IOCTL answer
+    after a 72-byte interim one, itself in the async form, no credits."""
+    out = []
+    for frame in frames:
+        header = frame[4:68]
+        command = struct.unpack_from("<H", header, 12)[0]
+        if command != 11 or struct.unpack_from("<I", header, 20)[0] != 0:
+            out.append(frame)
+            continue
+        out = with_interim(out + [frame], len(out), b"")
+        flags = struct.unpack_from("<I", header, 16)[0] | 0x2
+        final = (header[:14] + bytes(2) + struct.pack("<I", flags) + header[20:32]
+                 + struct.pack("<Q", 9) + header[40:] + frame[68:])
+        out[-1] = struct.pack(">I", len(final)) + final
+    return out
+
+
+def windows_replies():
+    """The recorded Windows answers, name and bytes (a BODYONLY one under a
+    plain response header)."""
+    directory = os.path.join(HERE, "..", "tests", "data", "windows")
+    replies = {}
+    for name in sorted(os.listdir(directory)):
+        if not name.endswith(".hex"):
+            continue
+        with open(os.path.join(directory, name)) as f:
+            data = bytes.fromhex("".join(line.strip() for line in f if not line.startswith("#")))
+        if "BODYONLY" in name:
+            command = 0 if "negotiate" in name else 1
+            data = (b"\xfeSMB" + struct.pack("<HHIHHI", 64, 0, 0, command, 1, 1)
+                    + bytes(64 - 20) + data)
+        replies[name[:2]] = data
+    return replies
 
 
 def write(directory, corpus):
@@ -134,9 +172,29 @@ def main():
         "9-netbios-positive": b"\x09" + H("82 00 00 00"),
         "9-netbios-negative": b"\x09" + H("83 00 00 01 81"),  # Samba, hosts deny
     }
+    windows = windows_replies()
+    for tag, data in windows.items():
+        if tag in ("13", "14"):  # READ answers: their RPC PDUs too
+            offset, length = data[66], struct.unpack_from("<I", data, 68)[0]
+            pdu = bytearray(data[offset:offset + length])
+            pdu[12] = 3  # the call id the fuzzer reassembles
+            corpus["%d-windows-%s" % (0 if tag == "13" else 1, tag)] = (
+                (b"\0" if tag == "13" else b"\1") + bytes(pdu))
+        if tag == "21":
+            corpus["3-windows-21"] = b"\3" + data
+            continue
+        corpus["7-smb2-windows-" + tag] = b"\7" + struct.pack(">I", len(data)) + data
+    for tag in ("04", "05", "07"):
+        data = windows[tag]
+        offset, length = struct.unpack_from("<HH", data, 68)
+        token = data[offset:offset + length]
+        corpus["%d-windows-%s" % (6 if tag == "04" else 4, tag)] = (
+            (b"\6" if tag == "04" else b"\4") + token)
     conversations = {tag: server_frames(name) for tag, name in CONVERSATIONS.items()}
     conversations["lsa-read"] = read_split(conversations["lsa"])
     conversations["lsa-pending"] = with_interim(conversations["lsa"], 5)
+    conversations["lsa-windows"] = windows_shaped(conversations["lsa"])
+    conversations["lsa-credits1-windows"] = windows_shaped(conversations["lsa-credits1"])
     exchange = {}
     for tag, frames in conversations.items():
         for i, frame in enumerate(frames):

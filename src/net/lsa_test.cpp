@@ -130,6 +130,12 @@ TEST(Lsa, GoldenAccountDomainReply) {
   EXPECT_EQ(d.sid.sub[1], 8536591u);
   EXPECT_EQ(d.sid.sub[2], 893073808u);
   EXPECT_EQ(d.sid.sub[3], 2019988820u);
+  // Windows may leave no room for a NUL: MaximumLength equal to Length.
+  DomainStub tight;
+  tight.maximum_length = tight.length;
+  tight.max_count = tight.actual_count;
+  ASSERT_TRUE(IsOk(Decode(Build(tight), &d)));
+  EXPECT_EQ(d.name, u"TESTBOX");
 }
 
 TEST(Lsa, FailureStatusComesFirst) {
