@@ -15,6 +15,7 @@ constexpr uint8_t kNtlmOid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04,
 constexpr int kAcceptCompleted = 0;
 constexpr int kAcceptIncomplete = 1;
 constexpr int kReject = 2;
+constexpr int kRequestMic = 3;
 constexpr int kNoState = -1;
 /// STATUS_LOGON_FAILURE: what a server's explicit reject means for us.
 constexpr uint32_t kStatusLogonFailure = 0xC000006D;
@@ -156,7 +157,9 @@ Status DecodeSpnegoFinal(const uint8_t* token, size_t size) {
   if (size == 0) return OkStatus();
   NegTokenResp resp;
   if (!ReadNegTokenResp(token, size, &resp)) return Malformed();
-  if (resp.state == kReject) return NtFailure(kStatusLogonFailure);
+  // A server that wants a mechListMIC wants what an anonymous logon, with
+  // no key, cannot give: the logon is refused, not the answer broken.
+  if (resp.state == kReject || resp.state == kRequestMic) return NtFailure(kStatusLogonFailure);
   if (resp.state != kNoState && resp.state != kAcceptCompleted) return Malformed();
   return OkStatus();
 }

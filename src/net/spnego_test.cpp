@@ -99,6 +99,7 @@ TEST(Spnego, FinalToken) {
   EXPECT_TRUE(
       IsOk(Final("A1 0D 30 0B A0 03 0A 01 00 A3 04 04 02 AB CD")));  // a MIC we cannot check
   EXPECT_EQ(Final("A1 07 30 05 A0 03 0A 01 02").code, 0xC000006Du);
+  EXPECT_EQ(Final("A1 07 30 05 A0 03 0A 01 03").code, 0xC000006Du);  // request-mic
   EXPECT_EQ(Final("A1 07 30 05 A0 03 0A 01 01").kind, StatusKind::kMalformed);
 }
 
