@@ -379,6 +379,25 @@ TEST_P(SignedExchange, UnprotectedAnswerIsRefused) {
   EXPECT_TRUE(r.domain.name.empty());
 }
 
+// The last SESSION_SETUP answer with its signature taken off: from 3.0 on
+// its flags carry ENCRYPT_DATA, so it must come signed; on 2.x it may not.
+TEST_P(SignedExchange, UnsignedFinalLogonAnswer) {
+  std::vector<ServerFrame> frames = c_.received;
+  size_t last_setup = 0;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    if (frames[k].bytes[4 + 12] == kSmb2SessionSetup) last_setup = k;
+  }
+  Bytes& answer = frames[last_setup].bytes;
+  answer[4 + 16] &= static_cast<uint8_t>(~kSmb2FlagSigned);
+  for (size_t i = 4 + 48; i < 4 + 64; ++i) answer[i] = 0;
+  Outcome r = ReplayWith(frames);
+  if (GetParam().dialect < kSmb2Dialect300) {
+    EXPECT_TRUE(IsOk(r.status)) << ToPlatformError(r.status);
+  } else {
+    EXPECT_TRUE(IsSecurity(r.status, kBadSignature)) << ToPlatformError(r.status);
+  }
+}
+
 // A busy Windows server first answers pipe I/O as pending: 72 bytes, in the
 // async form, unsigned. The signed answer after it is still verified.
 TEST_P(SignedExchange, UnsignedInterimAnswersBeforePipeAnswers) {
