@@ -57,7 +57,7 @@ class GssLogonTest : public ::testing::Test {
     EXPECT_TRUE(IsOk(s));
     if (!IsOk(s)) return s;
     opened_ = true;
-    return logon_.step(logon_.state, nullptr, 0, token, done);
+    return logon_.step(logon_.state, nullptr, 0, token, done, nullptr);
   }
 
   std::string dir_;
@@ -86,9 +86,9 @@ TEST_F(GssLogonTest, CachedTicketGivesASpnegoTokenThatCarriesIt) {
   bool done = true;
   // A server token where ours must come first changes nothing.
   const uint8_t early[4] = {0x60, 0x02, 0x05, 0x00};
-  EXPECT_EQ(logon_.step(logon_.state, early, sizeof early, &token, &done).kind,
+  EXPECT_EQ(logon_.step(logon_.state, early, sizeof early, &token, &done, nullptr).kind,
             StatusKind::kMalformed);
-  Status s = logon_.step(logon_.state, nullptr, 0, &token, &done);
+  Status s = logon_.step(logon_.state, nullptr, 0, &token, &done, nullptr);
   ASSERT_TRUE(IsOk(s)) << int(s.kind) << " " << s.code;
   EXPECT_FALSE(done) << "mutual authentication waits for the server's AP-REP";
   ASSERT_GT(token.size(), 12u);
@@ -133,7 +133,7 @@ TEST_F(GssLogonTest, ServerTokensAfterTheFirstFailWithoutFallingBack) {
     ASSERT_TRUE(IsOk(FirstStep(kHost, &token, &done)));
     token.clear();
     Status s = logon_.step(logon_.state, answer.empty() ? nullptr : answer.data(), answer.size(),
-                           &token, &done);
+                           &token, &done, nullptr);
     EXPECT_FALSE(IsOk(s) && done) << "the server has not proved itself";
     EXPECT_FALSE(IsSecurity(s, kNoCredential)) << "a token went out: no fallback now";
     SessionKey key;

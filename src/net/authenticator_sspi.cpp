@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // The caller's own logon through SSPI: the Negotiate package with the
-// credentials of the logged-on user, Kerberos where the target has a
-// service principal, NTLM otherwise. secur32.dll is loaded at run time, so
-// the executable does not import it and still starts where it is missing.
+// credentials of the logged-on user, held to one package at a time:
+// Kerberos for a server given by name, NTLM for one given by address or
+// where Kerberos failed (as Negotiate itself would fall back). secur32.dll
+// is loaded at run time, so the executable does not import it and still
+// starts where it is missing.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -17,6 +19,7 @@
 #include "net/authenticator.h"
 #include "net/authenticator_sspi.h"
 #include "net/crypto.h"
+#include "net/server_name.h"
 #include "net/spnego.h"
 #include "platform/utf.h"
 
@@ -37,7 +40,7 @@ struct SspiLogon {
   HMODULE library = nullptr;
   PSecurityFunctionTableW sspi = nullptr;
   CredHandle credential = {};
-  bool have_credential = false;  // false: the first step reports kNoCredential
+  bool have_credential = false;
   CtxtHandle context = {};
   bool have_context = false;  // set by the first step that succeeds
   std::wstring target;
@@ -46,7 +49,7 @@ struct SspiLogon {
   Status failure;  // once SSPI has failed, every later step repeats it
   bool done = false;
   bool done_with_token = false;  // the step that finished still had a token to send
-  Trace* trace = nullptr;
+  bool by_address = false;       // the server was given by address: NTLM alone
 };
 
 /// Loads secur32.dll from the system directory and takes its function
@@ -92,35 +95,63 @@ bool PrepareTokenBuffer(SspiLogon* logon, SEC_WCHAR* package) {
   return true;
 }
 
-/// Everything but the context: the library, the buffer and the logged-on
-/// user's credentials. kNoCredential when there is no mechanism at all.
+/// Everything but the credential and the context: the library and the
+/// buffer. kNoCredential when there is no mechanism at all.
 Status Prepare(const std::string& host, SspiLogon* logon) {
   if (!SmbServiceName(host, &logon->target) || !LoadSspi(logon)) {
     return SecurityFailure(kNoCredential);
   }
   wchar_t package[] = L"Negotiate";
   if (!PrepareTokenBuffer(logon, package)) return SecurityFailure(kNoCredential);
-  TimeStamp expiry;
-  // No identity: the logged-on user's. When there is nothing to log on
-  // with, the first step says so.
-  SECURITY_STATUS s = logon->sspi->AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND,
-                                                             nullptr, nullptr, nullptr, nullptr,
-                                                             &logon->credential, &expiry);
-  logon->have_credential = s == SEC_E_OK;
+  logon->by_address = HostIsAddress(host);
   return OkStatus();
 }
 
-/// What a failed first step means: only the failures that say nothing fits
-/// this target (no credentials, no principal for the name, no package) let
-/// the query go on anonymously. Any other (no domain controller, say) is the
-/// logon's answer: it must not turn a logon into an unsigned session.
+/// The logged-on user's credential for Negotiate, held to the packages of
+/// `list` ("Kerberos", "NTLM"): Negotiate then offers those alone. A
+/// system whose Negotiate takes no package list gets none, and chooses as
+/// it will.
+bool AcquireFor(SspiLogon* logon, const wchar_t* list, Trace* trace) {
+  if (logon->have_credential) logon->sspi->FreeCredentialsHandle(&logon->credential);
+  logon->have_credential = false;
+  std::wstring packages = list;
+  SEC_WINNT_AUTH_IDENTITY_EXW identity = {};
+  identity.Version = SEC_WINNT_AUTH_IDENTITY_VERSION;
+  identity.Length = sizeof identity;
+  identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;  // no user: the logged-on one
+  identity.PackageList = reinterpret_cast<unsigned short*>(&packages[0]);
+  identity.PackageListLength = static_cast<unsigned long>(packages.size());
+  wchar_t package[] = L"Negotiate";
+  TimeStamp expiry;
+  SECURITY_STATUS s = logon->sspi->AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND,
+                                                             nullptr, &identity, nullptr, nullptr,
+                                                             &logon->credential, &expiry);
+  if (s == SEC_E_NO_CREDENTIALS) return false;
+  if (s != SEC_E_OK) {
+    TraceLine(trace, "logon: SSPI Negotiate takes no package list here (0x%08lX)",
+              static_cast<unsigned long>(s));
+    s = logon->sspi->AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr,
+                                               nullptr, nullptr, nullptr, &logon->credential,
+                                               &expiry);
+  }
+  logon->have_credential = s == SEC_E_OK;
+  return logon->have_credential;
+}
+
+/// What a failed first step means. Only a missing credential (or package)
+/// lets the query go on anonymously; every other failure (no domain
+/// controller, no principal for the name, an expired ticket) is the
+/// logon's answer, whoever caused it: it must not turn a logon into an
+/// unsigned session.
 Status FailureBeforeToken(SECURITY_STATUS s) {
   switch (s) {
     case SEC_E_NO_CREDENTIALS:
     case SEC_E_UNKNOWN_CREDENTIALS:
-    case SEC_E_TARGET_UNKNOWN:
-    case SEC_E_WRONG_PRINCIPAL:
     case SEC_E_SECPKG_NOT_FOUND: return SecurityFailure(kNoCredential);
+    case SEC_E_NO_AUTHENTICATING_AUTHORITY: return SecurityFailure(kNoAuthority);
+    case SEC_E_TARGET_UNKNOWN:
+    case SEC_E_WRONG_PRINCIPAL: return SecurityFailure(kTargetUnknown);
+    case SEC_E_CONTEXT_EXPIRED: return SecurityFailure(kContextExpired);
     default: return SecurityFailure(kLogonFailed);
   }
 }
@@ -166,7 +197,47 @@ SECURITY_STATUS Initialize(SspiLogon* logon, const uint8_t* in, size_t in_size,
   return s;
 }
 
-Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done) {
+/// The first token, from one package: `list`. A failure before anything
+/// was made is mapped by FailureBeforeToken; `*size` the token's size.
+Status FirstToken(SspiLogon* logon, const wchar_t* list, unsigned long* size, bool* finished,
+                  Trace* trace) {
+  if (!AcquireFor(logon, list, trace)) {
+    TraceLine(trace, "logon: SSPI has no credential of the logged-on user for %ls", list);
+    return SecurityFailure(kNoCredential);
+  }
+  SECURITY_STATUS s = Initialize(logon, nullptr, 0, size);
+  // A first step that leaves nothing to send has nothing to log on with.
+  if (s >= 0 && *size == 0) s = SEC_E_NO_CREDENTIALS;
+  if (s < 0) {
+    TraceLine(trace, "logon: SSPI Negotiate (%ls) failed with 0x%08lX before sending anything",
+              list, static_cast<unsigned long>(s));
+    return FailureBeforeToken(s);
+  }
+  *finished = s == SEC_E_OK;
+  return OkStatus();
+}
+
+/// Kerberos alone for a name, then NTLM alone when Kerberos cannot serve
+/// it; NTLM alone for an address. Kerberos's failure stands when NTLM has
+/// no credential either.
+Status FirstStep(SspiLogon* logon, unsigned long* size, bool* finished, Trace* trace) {
+  Status kerberos = SecurityFailure(kNoCredential);
+  if (!logon->by_address) {
+    kerberos = FirstToken(logon, L"Kerberos", size, finished, trace);
+    if (IsOk(kerberos)) return kerberos;
+  }
+  Status ntlm = FirstToken(logon, L"NTLM", size, finished, trace);
+  if (IsOk(ntlm)) {
+    if (!IsSecurity(kerberos, kNoCredential)) {
+      TraceLine(trace, "logon: NTLM, as Kerberos failed: %s", StatusReason(kerberos));
+    }
+    return ntlm;
+  }
+  return IsSecurity(ntlm, kNoCredential) ? kerberos : ntlm;
+}
+
+Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done,
+            Trace* trace) {
   SspiLogon* logon = static_cast<SspiLogon*>(state);
   *done = logon->done;
   if (logon->done) {
@@ -182,26 +253,29 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   // The first token is ours; every later one answers the server's.
   if (first ? in_size != 0 : in_size == 0) return Malformed();
   if (in_size > kMaxToken) return Malformed();
-  if (first && !logon->have_credential) {
-    TraceLine(logon->trace, "logon: SSPI has no credential of the logged-on user");
-    return SecurityFailure(kNoCredential);
-  }
   unsigned long size = 0;
-  SECURITY_STATUS s = Initialize(logon, in, in_size, &size);
-  // A step that leaves nothing to send and is not done would stall the
-  // exchange; a first one means there is nothing to log on with.
-  if (s >= 0 && size == 0 && (first || s == SEC_I_CONTINUE_NEEDED)) {
-    s = first ? SEC_E_NO_CREDENTIALS : SEC_E_INTERNAL_ERROR;
-  }
-  if (s < 0) {
-    logon->failure = first ? FailureBeforeToken(s) : FailureAfterToken(s);
-    TraceLine(logon->trace, "logon: SSPI Negotiate failed with 0x%08lX%s",
-              static_cast<unsigned long>(s), first ? " before sending anything" : "");
-    return logon->failure;
+  bool finished = false;
+  if (first) {
+    Status f = FirstStep(logon, &size, &finished, trace);
+    if (!IsOk(f)) {
+      logon->failure = f;
+      return f;
+    }
+  } else {
+    SECURITY_STATUS s = Initialize(logon, in, in_size, &size);
+    // A step that leaves nothing to send and is not done would stall the
+    // exchange.
+    if (s == SEC_I_CONTINUE_NEEDED && size == 0) s = SEC_E_INTERNAL_ERROR;
+    if (s < 0) {
+      logon->failure = FailureAfterToken(s);
+      TraceLine(trace, "logon: SSPI Negotiate failed with 0x%08lX", static_cast<unsigned long>(s));
+      return logon->failure;
+    }
+    finished = s == SEC_E_OK;
   }
   out->insert(out->end(), logon->token, logon->token + size);
   WipeBytes(logon->token, size);
-  logon->done = *done = s == SEC_E_OK;
+  logon->done = *done = finished;
   logon->done_with_token = logon->done && size != 0;
   return OkStatus();
 }
@@ -272,7 +346,6 @@ bool SmbServiceName(const std::string& host, std::wstring* name) {
 Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
   SspiLogon* logon = new (std::nothrow) SspiLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
-  logon->trace = trace;
   Status s = Prepare(host, logon);
   if (!IsOk(s)) {
     TraceLine(trace, "logon: no SSPI Negotiate package here");
@@ -284,6 +357,7 @@ Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace
   out->session_key = SessionKeyOf;
   out->mechanism = MechanismOf;
   out->close = Close;
+  out->may_wait = true;  // a KDC, and the DNS records that find it
   return OkStatus();
 }
 

@@ -32,10 +32,10 @@ struct DressedLogon {
 };
 
 Status DressedStep(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-                   bool* done) {
+                   bool* done, Trace* trace) {
   DressedLogon* d = static_cast<DressedLogon*>(state);
   if (++d->steps == 2 && !IsOk(d->fail_at_step2)) return d->fail_at_step2;
-  return d->inner.step(d->inner.state, in, in_size, out, done);
+  return d->inner.step(d->inner.state, in, in_size, out, done, trace);
 }
 
 void DressedKey(void* state, SessionKey* key) { *key = static_cast<DressedLogon*>(state)->key; }
@@ -156,7 +156,8 @@ TEST(SessionSetup, MechanismFailuresAreTheAnswer) {
 }
 
 /// A logon that is done after its first token, whatever the server says.
-Status OneTokenStep(void* state, const uint8_t* in, size_t, std::vector<uint8_t>* out, bool* done) {
+Status OneTokenStep(void* state, const uint8_t* in, size_t, std::vector<uint8_t>* out, bool* done,
+                    Trace*) {
   int* calls = static_cast<int*>(state);
   *done = ++*calls > 1;
   if (in == nullptr) out->push_back(0x60);
@@ -194,7 +195,8 @@ struct Talker {
   int calls = 0;
   int last = 0;
 };
-Status TalkerStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out, bool* done) {
+Status TalkerStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out, bool* done,
+                  Trace*) {
   Talker* t = static_cast<Talker*>(state);
   ++t->calls;
   *done = t->calls == t->last;
