@@ -123,10 +123,9 @@ bool AcquireFor(gss_OID mech, gss_cred_id_t* credential, OM_uint32* major, OM_ui
 
 /// Kerberos for the target: kNoCredential when it cannot apply, as this
 /// computer alone decides (an address has no service principal; no ticket
-/// cache, or none with a principal); else a service ticket through the
-/// krb5 mechanism (which the cache keeps for the SPNEGO logon that
-/// follows), or why there is none. SPNEGO would hide why; the mechanism
-/// says it.
+/// cache, none with a principal, or no ticket-granting ticket in it); else a service ticket through
+/// the krb5 mechanism (which the cache keeps for the SPNEGO logon that follows), or why there is
+/// none. SPNEGO would hide why; the mechanism says it.
 Status KerberosFits(GssLogon* logon, Trace* trace) {
   if (HostIsAddress(logon->host)) {
     TraceLine(trace, "logon: Kerberos: an address has no service principal");
@@ -154,6 +153,10 @@ Status KerberosFits(GssLogon* logon, Trace* trace) {
     return OkStatus();
   }
   TraceGss(trace, "logon: Kerberos", major, minor);
+  // The cache holds no ticket-granting ticket (nor a ticket for the
+  // target): found in the cache before any KDC is asked.
+  if (static_cast<krb5_error_code>(minor) == KRB5_CC_NOTFOUND)
+    return SecurityFailure(kNoCredential);
   return KerberosFailure(major, minor);
 }
 
