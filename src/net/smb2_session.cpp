@@ -123,7 +123,9 @@ Status StartLogon(const Smb2Connection& c, Authenticator* logon, Smb2Session* s)
     st = OpenAnonymousLogon(logon);
     if (IsOk(st)) st = StepWithin(c, logon, nullptr, 0, &s->first_token, &done);
   }
-  if (logon->mechanism != nullptr) s->mechanism = logon->mechanism(logon->state);
+  // A logon left behind on its worker has not said which mechanism it is.
+  s->mechanism =
+      logon->mechanism != nullptr ? logon->mechanism(logon->state) : LogonMechanism::kOther;
   if (!IsOk(st)) return st;
   // A mechanism that is done before it said anything has nothing to offer.
   if (done || s->first_token.empty()) return SecurityFailure(kLogonFailed);

@@ -290,7 +290,7 @@ std::string MuteKdc(const std::string& ip, bool tcp_too) {
 
 void SpeakAgain() {
   std::string dir = StateDir();
-  Shell("kill $(cat " + Quote(dir + "/mute-kdc.pid") + ") 2>/dev/null; rm -f " +
+  Shell("kill $(cat " + Quote(dir + "/mute-kdc.pid") + " 2>/dev/null) 2>/dev/null; rm -f " +
         Quote(dir + "/mute-kdc.pid"));
   Shell("ip netns exec " + Quote(Where(kDc).ns) + " nft delete table inet kestrin_mute_kdc");
 }
