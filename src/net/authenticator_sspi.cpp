@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The caller's own logon through SSPI: the Negotiate package with the
-// credentials of the logged-on user, held to one package at a time:
-// Kerberos for a server given by name, NTLM for one given by address or
-// where Kerberos failed (as Negotiate itself would fall back). secur32.dll
-// is loaded at run time, so the executable does not import it and still
-// starts where it is missing.
+// credentials of the logged-on user, Kerberos where the target has a
+// service principal, NTLM otherwise. secur32.dll is loaded at run time, so
+// the executable does not import it and still starts where it is missing.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -19,7 +17,6 @@
 #include "net/authenticator.h"
 #include "net/authenticator_sspi.h"
 #include "net/crypto.h"
-#include "net/server_name.h"
 #include "net/spnego.h"
 #include "platform/utf.h"
 
@@ -49,7 +46,6 @@ struct SspiLogon {
   Status failure;  // once SSPI has failed, every later step repeats it
   bool done = false;
   bool done_with_token = false;  // the step that finished still had a token to send
-  bool by_address = false;       // the server was given by address: NTLM alone
 };
 
 /// Loads secur32.dll from the system directory and takes its function
@@ -103,37 +99,19 @@ Status Prepare(const std::string& host, SspiLogon* logon) {
   }
   wchar_t package[] = L"Negotiate";
   if (!PrepareTokenBuffer(logon, package)) return SecurityFailure(kNoCredential);
-  logon->by_address = HostIsAddress(host);
   return OkStatus();
 }
 
-/// The logged-on user's credential for Negotiate, held to the packages of
-/// `list` ("Kerberos", "NTLM"): Negotiate then offers those alone. A
-/// system whose Negotiate takes no package list gets none, and chooses as
-/// it will.
-bool AcquireFor(SspiLogon* logon, const wchar_t* list, Trace* trace) {
-  if (logon->have_credential) logon->sspi->FreeCredentialsHandle(&logon->credential);
-  logon->have_credential = false;
-  std::wstring packages = list;
-  SEC_WINNT_AUTH_IDENTITY_EXW identity = {};
-  identity.Version = SEC_WINNT_AUTH_IDENTITY_VERSION;
-  identity.Length = sizeof identity;
-  identity.Flags = SEC_WINNT_AUTH_IDENTITY_UNICODE;  // no user: the logged-on one
-  identity.PackageList = reinterpret_cast<unsigned short*>(&packages[0]);
-  identity.PackageListLength = static_cast<unsigned long>(packages.size());
+/// The logged-on user's credential for Negotiate. (Negotiate can be held
+/// to a package list with SEC_WINNT_AUTH_IDENTITY_EXW, but Wine, where the
+/// Windows builds are tested, reads that as an explicit identity and goes
+/// to NTLM with it; Negotiate is left to choose, as the platform does.)
+bool AcquireCredential(SspiLogon* logon) {
   wchar_t package[] = L"Negotiate";
   TimeStamp expiry;
   SECURITY_STATUS s = logon->sspi->AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND,
-                                                             nullptr, &identity, nullptr, nullptr,
+                                                             nullptr, nullptr, nullptr, nullptr,
                                                              &logon->credential, &expiry);
-  if (s == SEC_E_NO_CREDENTIALS) return false;
-  if (s != SEC_E_OK) {
-    TraceLine(trace, "logon: SSPI Negotiate takes no package list here (0x%08lX)",
-              static_cast<unsigned long>(s));
-    s = logon->sspi->AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr,
-                                               nullptr, nullptr, nullptr, &logon->credential,
-                                               &expiry);
-  }
   logon->have_credential = s == SEC_E_OK;
   return logon->have_credential;
 }
@@ -197,43 +175,23 @@ SECURITY_STATUS Initialize(SspiLogon* logon, const uint8_t* in, size_t in_size,
   return s;
 }
 
-/// The first token, from one package: `list`. A failure before anything
-/// was made is mapped by FailureBeforeToken; `*size` the token's size.
-Status FirstToken(SspiLogon* logon, const wchar_t* list, unsigned long* size, bool* finished,
-                  Trace* trace) {
-  if (!AcquireFor(logon, list, trace)) {
-    TraceLine(trace, "logon: SSPI has no credential of the logged-on user for %ls", list);
+/// The first token. A failure before anything was made is mapped by
+/// FailureBeforeToken; `*size` the token's size.
+Status FirstStep(SspiLogon* logon, unsigned long* size, bool* finished, Trace* trace) {
+  if (!AcquireCredential(logon)) {
+    TraceLine(trace, "logon: SSPI has no credential of the logged-on user");
     return SecurityFailure(kNoCredential);
   }
   SECURITY_STATUS s = Initialize(logon, nullptr, 0, size);
   // A first step that leaves nothing to send has nothing to log on with.
   if (s >= 0 && *size == 0) s = SEC_E_NO_CREDENTIALS;
   if (s < 0) {
-    TraceLine(trace, "logon: SSPI Negotiate (%ls) failed with 0x%08lX before sending anything",
-              list, static_cast<unsigned long>(s));
+    TraceLine(trace, "logon: SSPI Negotiate failed with 0x%08lX before sending anything",
+              static_cast<unsigned long>(s));
     return FailureBeforeToken(s);
   }
   *finished = s == SEC_E_OK;
   return OkStatus();
-}
-
-/// Kerberos alone for a name, then NTLM alone when Kerberos cannot serve
-/// it; NTLM alone for an address. Kerberos's failure stands when NTLM has
-/// no credential either.
-Status FirstStep(SspiLogon* logon, unsigned long* size, bool* finished, Trace* trace) {
-  Status kerberos = SecurityFailure(kNoCredential);
-  if (!logon->by_address) {
-    kerberos = FirstToken(logon, L"Kerberos", size, finished, trace);
-    if (IsOk(kerberos)) return kerberos;
-  }
-  Status ntlm = FirstToken(logon, L"NTLM", size, finished, trace);
-  if (IsOk(ntlm)) {
-    if (!IsSecurity(kerberos, kNoCredential)) {
-      TraceLine(trace, "logon: NTLM, as Kerberos failed: %s", StatusReason(kerberos));
-    }
-    return ntlm;
-  }
-  return IsSecurity(ntlm, kNoCredential) ? kerberos : ntlm;
 }
 
 Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done,
