@@ -79,7 +79,7 @@ struct FakeLogon {
 };
 
 net::Status FakeStep(void* state, const uint8_t*, size_t in_size, std::vector<uint8_t>* out,
-                     bool* done) {
+                     bool* done, net::Trace*) {
   FakeLogon* logon = static_cast<FakeLogon*>(state);
   if (logon->done) abort();  // the exchange never steps a finished logon
   *done = logon->done = in_size > 0 && in_size % 2 == 0;

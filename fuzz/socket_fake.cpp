@@ -4,6 +4,7 @@
 // "random" bytes, so every run of an input is the same. Nothing connects,
 // and nobody has credentials.
 #include "net/authenticator.h"
+#include "net/bounded_call.h"
 #include "net/socket.h"
 
 namespace net {
@@ -30,6 +31,11 @@ Status ReceiveExact(Connection*, uint8_t*, size_t, uint32_t) {
 void CloseConnection(Connection*) {}
 
 std::string LocalComputerName() { return "FUZZ"; }
+
+CallOutcome RunBounded(const BoundedCall& call, uint64_t) {
+  call.run(call.work);
+  return CallOutcome::kFinished;
+}
 
 Status OpenCallerLogon(const std::string&, Authenticator*, Trace*) {
   return SecurityFailure(kNoCredential);

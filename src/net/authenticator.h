@@ -44,12 +44,16 @@ struct Authenticator {
   /// Takes the server's latest token (none on the first call: `in` null,
   /// `in_size` 0) and appends the next token for the server to `out` (nothing
   /// when there is none). `*done` once the mechanism has finished. The first
-  /// call may fail with kNoCredential: there is nothing to log on with for
-  /// this target, and nothing was sent. After a token went out, a failure is
-  /// the logon's answer: kMutualAuthFailed when the server's token does not
-  /// prove the server, Malformed when it is broken, kLogonFailed otherwise.
+  /// call may fail with kNoCredential: the caller has no credential that can
+  /// apply to this target, as decided on this computer alone, and nothing was
+  /// sent. Once a credential applies, every failure is the logon's answer,
+  /// whatever a server or KDC said: kNoAuthority, kTargetUnknown or
+  /// kContextExpired when Kerberos could not get a ticket; after a token
+  /// went out, kMutualAuthFailed when the server's token does not prove the
+  /// server, Malformed when it is broken, kLogonFailed otherwise. Why goes to
+  /// `trace` (none of it secret).
   Status (*step)(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-                 bool* done) = nullptr;
+                 bool* done, Trace* trace) = nullptr;
   /// Once done: the session key (at most kMaxSessionKey bytes), or size 0.
   void (*session_key)(void* state, SessionKey* key) = nullptr;
   /// The mechanism that ran; kOther while the library has not said.
@@ -57,6 +61,10 @@ struct Authenticator {
   LogonMechanism (*mechanism)(void* state) = nullptr;
   /// Releases the state, secrets wiped.
   void (*close)(void* state) = nullptr;
+  /// The steps may wait on servers of their own (a KDC, its DNS records)
+  /// with waits that know nothing of the query's deadline: they then run on
+  /// a thread of their own, and the query stops waiting at its deadline.
+  bool may_wait = false;
 };
 
 /// Closes `a` if it is open and leaves it empty.

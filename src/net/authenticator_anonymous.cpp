@@ -14,7 +14,8 @@ struct AnonymousLogon {
   bool done = false;
 };
 
-Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done) {
+Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done,
+            Trace*) {
   AnonymousLogon* logon = static_cast<AnonymousLogon*>(state);
   *done = false;
   if (logon->done) return Malformed();  // nothing is left to answer

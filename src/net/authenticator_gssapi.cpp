@@ -15,6 +15,7 @@
 #include "net/authenticator_gssapi.h"
 #include "net/crypto.h"
 #include "net/gssapi_library.h"
+#include "net/server_name.h"
 
 namespace net {
 namespace {
@@ -34,11 +35,10 @@ constexpr size_t kMaxServerToken = 0xFFFF;
 
 struct GssLogon {
   std::string host;
-  Trace* trace = nullptr;
   gss_name_t kerberos_target = GSS_C_NO_NAME;      // the principal cifs/host
   gss_name_t ntlm_target = GSS_C_NO_NAME;          // the service cifs@host
   gss_name_t target = GSS_C_NO_NAME;               // one of the two, for the logon
-  gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;  // none: every mechanism's default
+  gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;  // SPNEGO's, held to the one mechanism
   gss_ctx_id_t context = GSS_C_NO_CONTEXT;
   bool sent = false;  // a token has gone to the server
   bool done = false;
@@ -61,25 +61,20 @@ LogonMechanism MechanismOf(gss_const_OID oid) {
   return LogonMechanism::kOther;
 }
 
-/// Whether a failure before anything was sent only says that no credential
-/// fits this target: no ticket cache, an expired ticket, no such service
-/// principal (a server given by address), no NTLM credentials. Every other
-/// failure (no KDC, clock skew, an error from the KDC) is the logon's answer:
-/// it must not turn a logon into an anonymous, unsigned session.
-bool NoCredentialFits(OM_uint32 major, OM_uint32 minor) {
-  switch (GSS_ROUTINE_ERROR(major)) {
-    case GSS_S_NO_CRED:
-    case GSS_S_CREDENTIALS_EXPIRED:
-    case GSS_S_BAD_NAME:
-    case GSS_S_BAD_MECH: return true;
-    default: break;
-  }
+/// What a Kerberos failure means once the caller has a Kerberos credential
+/// for the target. Whatever the KDC said (it is not authenticated: anyone
+/// who answers in its place can say it), it is the answer; none of it
+/// makes the query anonymous.
+Status KerberosFailure(OM_uint32 major, OM_uint32 minor) {
+  if (GSS_ROUTINE_ERROR(major) == GSS_S_CREDENTIALS_EXPIRED)
+    return SecurityFailure(kContextExpired);
   switch (static_cast<krb5_error_code>(minor)) {
-    case KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN:
-    case KRB5KRB_AP_ERR_TKT_EXPIRED:
-    case KRB5_FCC_NOFILE:
-    case KRB5_CC_NOTFOUND: return true;
-    default: return false;
+    case KRB5_KDC_UNREACH:
+    case KRB5_REALM_CANT_RESOLVE:
+    case KRB5_REALM_UNKNOWN: return SecurityFailure(kNoAuthority);
+    case KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN: return SecurityFailure(kTargetUnknown);
+    case KRB5KRB_AP_ERR_TKT_EXPIRED: return SecurityFailure(kContextExpired);
+    default: return SecurityFailure(kLogonFailed);
   }
 }
 
@@ -98,7 +93,7 @@ void AppendGssText(OM_uint32 code, int kind, char* text, size_t size, size_t* us
 }
 
 /// The library's words for a failure, for the trace: names of principals
-/// and caches at most, nothing secret.
+/// and caches at most, nothing secret (TraceLine escapes what is not text).
 void TraceGss(Trace* trace, const char* what, OM_uint32 major, OM_uint32 minor) {
   if (!Tracing(trace)) return;
   char text[320] = "";
@@ -108,12 +103,8 @@ void TraceGss(Trace* trace, const char* what, OM_uint32 major, OM_uint32 minor) 
   TraceLine(trace, "%s: %s", what, text);
 }
 
-/// What a failed gss_init_sec_context means for the query.
-Status GssFailure(const GssLogon& logon, OM_uint32 major, OM_uint32 minor) {
-  if (!logon.sent) {
-    return NoCredentialFits(major, minor) ? SecurityFailure(kNoCredential)
-                                          : SecurityFailure(kLogonFailed);
-  }
+/// What a failed gss_init_sec_context means once a token has gone out.
+Status FailureAfterToken(OM_uint32 major) {
   switch (GSS_ROUTINE_ERROR(major)) {
     case GSS_S_BAD_SIG:  // also GSS_S_BAD_MIC
       return SecurityFailure(kMutualAuthFailed);
@@ -122,79 +113,105 @@ Status GssFailure(const GssLogon& logon, OM_uint32 major, OM_uint32 minor) {
   }
 }
 
-/// Acquires the caller's credentials for `mechs` into `logon->credential`.
-bool AcquireFor(GssLogon* logon, gss_OID_set_desc mechs, OM_uint32* major, OM_uint32* minor) {
+/// The caller's credential for the one mechanism `mech`, or none.
+bool AcquireFor(gss_OID mech, gss_cred_id_t* credential, OM_uint32* major, OM_uint32* minor) {
+  gss_OID_set_desc mechs = {1, mech};
   *major = Gss().acquire_cred(minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &mechs, GSS_C_INITIATE,
-                              &logon->credential, nullptr, nullptr);
+                              credential, nullptr, nullptr);
   return !GSS_ERROR(*major);
 }
 
-/// Whether Kerberos alone can log on to the target: a credential for the
-/// krb5 mechanism, and a service ticket for the target through it (which
-/// the ticket cache keeps for the SPNEGO logon that follows). SPNEGO would
-/// hide why it failed; the mechanism says it. On success the credential
-/// stays in `logon`.
-Status KerberosFits(GssLogon* logon) {
-  OM_uint32 major = 0, minor = 0;
-  if (!AcquireFor(logon, {1, const_cast<gss_OID>(&kKerberos)}, &major, &minor)) {
-    TraceGss(logon->trace, "logon: Kerberos", major, minor);
-    return GssFailure(*logon, major, minor);
+/// Kerberos for the target: kNoCredential when it cannot apply, as this
+/// computer alone decides (an address has no service principal; no ticket
+/// cache, none with a principal, or no ticket-granting ticket in it); else a service ticket through
+/// the krb5 mechanism (which the cache keeps for the SPNEGO logon that follows), or why there is
+/// none. SPNEGO would hide why; the mechanism says it.
+Status KerberosFits(GssLogon* logon, Trace* trace) {
+  if (HostIsAddress(logon->host)) {
+    TraceLine(trace, "logon: Kerberos: an address has no service principal");
+    return SecurityFailure(kNoCredential);
+  }
+  OM_uint32 major = 0, minor = 0, ignored = 0;
+  gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;
+  if (!AcquireFor(const_cast<gss_OID>(&kKerberos), &credential, &major, &minor)) {
+    TraceGss(trace, "logon: Kerberos", major, minor);
+    return GSS_ROUTINE_ERROR(major) == GSS_S_CREDENTIALS_EXPIRED ? SecurityFailure(kContextExpired)
+                                                                 : SecurityFailure(kNoCredential);
   }
   gss_ctx_id_t probe = GSS_C_NO_CONTEXT;
   gss_buffer_desc token = GSS_C_EMPTY_BUFFER;
-  major = Gss().init_sec_context(&minor, logon->credential, &probe, logon->kerberos_target,
+  major = Gss().init_sec_context(&minor, credential, &probe, logon->kerberos_target,
                                  const_cast<gss_OID>(&kKerberos), 0, 0, GSS_C_NO_CHANNEL_BINDINGS,
                                  GSS_C_NO_BUFFER, nullptr, &token, nullptr, nullptr);
-  OM_uint32 ignored = 0;
   if (token.length > 0) WipeBytes(token.value, token.length);
   Gss().release_buffer(&ignored, &token);
   if (probe != GSS_C_NO_CONTEXT) Gss().delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
+  Gss().release_cred(&ignored, &credential);
   if (!GSS_ERROR(major)) {
-    TraceLine(logon->trace, "logon: Kerberos has a ticket for %s",
+    TraceLine(trace, "logon: Kerberos has a ticket for %s",
               KerberosServiceName(logon->host).c_str());
     return OkStatus();
   }
-  TraceGss(logon->trace, "logon: Kerberos", major, minor);
-  Gss().release_cred(&ignored, &logon->credential);
-  return GssFailure(*logon, major, minor);
+  TraceGss(trace, "logon: Kerberos", major, minor);
+  // The cache holds no ticket-granting ticket (nor a ticket for the
+  // target): found in the cache before any KDC is asked.
+  if (static_cast<krb5_error_code>(minor) == KRB5_CC_NOTFOUND)
+    return SecurityFailure(kNoCredential);
+  return KerberosFailure(major, minor);
 }
 
-/// NTLM's credential, from the file NTLM_USER_FILE names, and its name for
-/// the target: gss-ntlmssp takes a host-based service name, and as NTLM
-/// does not go to DNS for it, that name cannot be turned elsewhere.
-bool NtlmFits(GssLogon* logon) {
+/// Whether NTLM applies: NTLM_USER_FILE names the gss-ntlmssp mechanism's
+/// credentials file, and it gives a credential. Its name for the target is
+/// a host-based service name: gss-ntlmssp does not go to DNS for it.
+bool NtlmFits(GssLogon* logon, Trace* trace) {
   const char* ntlm_file = getenv("NTLM_USER_FILE");
   if (ntlm_file == nullptr || ntlm_file[0] == '\0') {
-    TraceLine(logon->trace, "logon: NTLM_USER_FILE is not set");
+    TraceLine(trace, "logon: NTLM_USER_FILE is not set");
     return false;
   }
   std::string service = "cifs@" + logon->host;
   gss_buffer_desc name = {service.size(), const_cast<char*>(service.data())};
-  OM_uint32 major = 0, minor = 0;
+  OM_uint32 major = 0, minor = 0, ignored = 0;
   if (GSS_ERROR(
           Gss().import_name(&minor, &name, Gss().nt_hostbased_service, &logon->ntlm_target))) {
     return false;
   }
-  if (AcquireFor(logon, {1, const_cast<gss_OID>(&kNtlm)}, &major, &minor)) {
-    TraceLine(logon->trace, "logon: NTLM with the credentials of NTLM_USER_FILE");
-    return true;
+  gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;
+  if (!AcquireFor(const_cast<gss_OID>(&kNtlm), &credential, &major, &minor)) {
+    TraceGss(trace, "logon: NTLM", major, minor);
+    return false;
   }
-  TraceGss(logon->trace, "logon: NTLM", major, minor);
-  return false;
+  Gss().release_cred(&ignored, &credential);
+  TraceLine(trace, "logon: NTLM with the credentials of NTLM_USER_FILE");
+  return true;
 }
 
-/// The credential to offer: Kerberos when it can serve the target, else NTLM
-/// when NTLM_USER_FILE names the gss-ntlmssp mechanism's credentials. Without
-/// NTLM_USER_FILE the NTLM mechanism is not even asked: its module and the
-/// crypto library under it take milliseconds to load, which a query that
-/// goes on anonymously should not pay. When Kerberos fails for another
-/// reason than having nothing for the target (no KDC, say), NTLM may still
-/// log on; without it, that failure is the answer.
-Status AcquireCredential(GssLogon* logon) {
+/// SPNEGO's credential, held to `mech` alone (RFC 4178 mechTypes): MIT's
+/// SPNEGO would otherwise offer every mechanism that has a default
+/// credential, whatever credential it was given.
+Status HoldToMechanism(GssLogon* logon, const gss_OID_desc& mech, Trace* trace) {
+  gss_OID_set_desc spnego = {1, const_cast<gss_OID>(&kSpnego)};
+  OM_uint32 minor = 0;
+  OM_uint32 major = Gss().acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &spnego,
+                                       GSS_C_INITIATE, &logon->credential, nullptr, nullptr);
+  gss_OID_set_desc only = {1, const_cast<gss_OID>(&mech)};
+  if (!GSS_ERROR(major)) major = Gss().set_neg_mechs(&minor, logon->credential, &only);
+  if (!GSS_ERROR(major)) return OkStatus();
+  TraceGss(trace, "logon: SPNEGO", major, minor);
+  return SecurityFailure(kLogonFailed);
+}
+
+/// The one mechanism to offer: Kerberos when it can serve the target;
+/// otherwise NTLM when NTLM_USER_FILE names the gss-ntlmssp mechanism's
+/// credentials (as the platform's Negotiate falls back to NTLM), checked
+/// only then: its module and the crypto library under it take milliseconds
+/// to load. When neither applies, the query goes on anonymously only if
+/// Kerberos did not apply either; a Kerberos failure is the answer.
+Status AcquireCredential(GssLogon* logon, Trace* trace) {
   // The library is loaded here, while the server works on the NEGOTIATE,
   // rather than before it goes out.
   if (GssLibrary() == nullptr) {
-    TraceLine(logon->trace, "logon: no GSSAPI library (libgssapi_krb5.so.2), so no credential");
+    TraceLine(trace, "logon: no GSSAPI library (libgssapi_krb5.so.2), so no credential");
     return SecurityFailure(kNoCredential);
   }
   std::string service = KerberosServiceName(logon->host);
@@ -204,26 +221,30 @@ Status AcquireCredential(GssLogon* logon) {
                                   &logon->kerberos_target))) {
     return SecurityFailure(kNoCredential);
   }
-  Status kerberos = KerberosFits(logon);
+  Status kerberos = KerberosFits(logon, trace);
   if (IsOk(kerberos)) {
     logon->target = logon->kerberos_target;
-    return kerberos;
+    return HoldToMechanism(logon, kKerberos, trace);
   }
-  if (!NtlmFits(logon)) return kerberos;
+  if (!NtlmFits(logon, trace)) return kerberos;
+  if (!IsSecurity(kerberos, kNoCredential)) {
+    TraceLine(trace, "logon: NTLM, as Kerberos failed: %s", StatusReason(kerberos));
+  }
   logon->target = logon->ntlm_target;
-  return OkStatus();
+  return HoldToMechanism(logon, kNtlm, trace);
 }
 
 // RFC 2743 2.2.1, RFC 4178 3.2: one call per token. Mutual authentication
 // makes the server prove itself in its last token (an AP-REP, or NTLM's
 // mechListMIC); integrity asks for the key that signing needs.
-Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done) {
+Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done,
+            Trace* trace) {
   GssLogon* logon = static_cast<GssLogon*>(state);
   *done = false;
   bool first = logon->context == GSS_C_NO_CONTEXT && !logon->sent;
   if (logon->done || (first && in != nullptr) || in_size > kMaxServerToken) return Malformed();
   if (first) {
-    Status s = AcquireCredential(logon);
+    Status s = AcquireCredential(logon, trace);
     if (!IsOk(s)) return s;
   }
   gss_buffer_desc input = {in_size, const_cast<uint8_t*>(in)};
@@ -237,8 +258,10 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   OM_uint32 release_minor = 0;
   if (GSS_ERROR(major)) {
     Gss().release_buffer(&release_minor, &output);  // an error token is not for the server
-    TraceGss(logon->trace, "logon: GSSAPI", major, minor);
-    return GssFailure(*logon, major, minor);
+    TraceGss(trace, "logon: GSSAPI", major, minor);
+    // Before anything went out the credential had already been found to
+    // apply: this failure, too, is the answer.
+    return logon->sent ? FailureAfterToken(major) : SecurityFailure(kLogonFailed);
   }
   if (output.length > 0) {
     const uint8_t* bytes = static_cast<const uint8_t*>(output.value);
@@ -304,12 +327,12 @@ std::string KerberosServiceName(const std::string& host) {
   return name;
 }
 
-Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
+Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace*) {
   GssLogon* logon = new (std::nothrow) GssLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
   logon->host = host;
-  logon->trace = trace;
   *out = Authenticator{logon, Step, GetSessionKey, Mechanism, Close};
+  out->may_wait = true;  // a KDC, and the DNS records that find it
   return OkStatus();
 }
 

@@ -37,7 +37,7 @@ struct SspiLogon {
   HMODULE library = nullptr;
   PSecurityFunctionTableW sspi = nullptr;
   CredHandle credential = {};
-  bool have_credential = false;  // false: the first step reports kNoCredential
+  bool have_credential = false;
   CtxtHandle context = {};
   bool have_context = false;  // set by the first step that succeeds
   std::wstring target;
@@ -46,7 +46,6 @@ struct SspiLogon {
   Status failure;  // once SSPI has failed, every later step repeats it
   bool done = false;
   bool done_with_token = false;  // the step that finished still had a token to send
-  Trace* trace = nullptr;
 };
 
 /// Loads secur32.dll from the system directory and takes its function
@@ -92,35 +91,45 @@ bool PrepareTokenBuffer(SspiLogon* logon, SEC_WCHAR* package) {
   return true;
 }
 
-/// Everything but the context: the library, the buffer and the logged-on
-/// user's credentials. kNoCredential when there is no mechanism at all.
+/// Everything but the credential and the context: the library and the
+/// buffer. kNoCredential when there is no mechanism at all.
 Status Prepare(const std::string& host, SspiLogon* logon) {
   if (!SmbServiceName(host, &logon->target) || !LoadSspi(logon)) {
     return SecurityFailure(kNoCredential);
   }
   wchar_t package[] = L"Negotiate";
   if (!PrepareTokenBuffer(logon, package)) return SecurityFailure(kNoCredential);
+  return OkStatus();
+}
+
+/// The logged-on user's credential for Negotiate. (Negotiate can be held
+/// to a package list with SEC_WINNT_AUTH_IDENTITY_EXW, but Wine, where the
+/// Windows builds are tested, reads that as an explicit identity and goes
+/// to NTLM with it; Negotiate is left to choose, as the platform does.)
+bool AcquireCredential(SspiLogon* logon) {
+  wchar_t package[] = L"Negotiate";
   TimeStamp expiry;
-  // No identity: the logged-on user's. When there is nothing to log on
-  // with, the first step says so.
   SECURITY_STATUS s = logon->sspi->AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND,
                                                              nullptr, nullptr, nullptr, nullptr,
                                                              &logon->credential, &expiry);
   logon->have_credential = s == SEC_E_OK;
-  return OkStatus();
+  return logon->have_credential;
 }
 
-/// What a failed first step means: only the failures that say nothing fits
-/// this target (no credentials, no principal for the name, no package) let
-/// the query go on anonymously. Any other (no domain controller, say) is the
-/// logon's answer: it must not turn a logon into an unsigned session.
+/// What a failed first step means. Only a missing credential (or package)
+/// lets the query go on anonymously; every other failure (no domain
+/// controller, no principal for the name, an expired ticket) is the
+/// logon's answer, whoever caused it: it must not turn a logon into an
+/// unsigned session.
 Status FailureBeforeToken(SECURITY_STATUS s) {
   switch (s) {
     case SEC_E_NO_CREDENTIALS:
     case SEC_E_UNKNOWN_CREDENTIALS:
-    case SEC_E_TARGET_UNKNOWN:
-    case SEC_E_WRONG_PRINCIPAL:
     case SEC_E_SECPKG_NOT_FOUND: return SecurityFailure(kNoCredential);
+    case SEC_E_NO_AUTHENTICATING_AUTHORITY: return SecurityFailure(kNoAuthority);
+    case SEC_E_TARGET_UNKNOWN:
+    case SEC_E_WRONG_PRINCIPAL: return SecurityFailure(kTargetUnknown);
+    case SEC_E_CONTEXT_EXPIRED: return SecurityFailure(kContextExpired);
     default: return SecurityFailure(kLogonFailed);
   }
 }
@@ -166,7 +175,27 @@ SECURITY_STATUS Initialize(SspiLogon* logon, const uint8_t* in, size_t in_size,
   return s;
 }
 
-Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done) {
+/// The first token. A failure before anything was made is mapped by
+/// FailureBeforeToken; `*size` the token's size.
+Status FirstStep(SspiLogon* logon, unsigned long* size, bool* finished, Trace* trace) {
+  if (!AcquireCredential(logon)) {
+    TraceLine(trace, "logon: SSPI has no credential of the logged-on user");
+    return SecurityFailure(kNoCredential);
+  }
+  SECURITY_STATUS s = Initialize(logon, nullptr, 0, size);
+  // A first step that leaves nothing to send has nothing to log on with.
+  if (s >= 0 && *size == 0) s = SEC_E_NO_CREDENTIALS;
+  if (s < 0) {
+    TraceLine(trace, "logon: SSPI Negotiate failed with 0x%08lX before sending anything",
+              static_cast<unsigned long>(s));
+    return FailureBeforeToken(s);
+  }
+  *finished = s == SEC_E_OK;
+  return OkStatus();
+}
+
+Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out, bool* done,
+            Trace* trace) {
   SspiLogon* logon = static_cast<SspiLogon*>(state);
   *done = logon->done;
   if (logon->done) {
@@ -182,26 +211,29 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
   // The first token is ours; every later one answers the server's.
   if (first ? in_size != 0 : in_size == 0) return Malformed();
   if (in_size > kMaxToken) return Malformed();
-  if (first && !logon->have_credential) {
-    TraceLine(logon->trace, "logon: SSPI has no credential of the logged-on user");
-    return SecurityFailure(kNoCredential);
-  }
   unsigned long size = 0;
-  SECURITY_STATUS s = Initialize(logon, in, in_size, &size);
-  // A step that leaves nothing to send and is not done would stall the
-  // exchange; a first one means there is nothing to log on with.
-  if (s >= 0 && size == 0 && (first || s == SEC_I_CONTINUE_NEEDED)) {
-    s = first ? SEC_E_NO_CREDENTIALS : SEC_E_INTERNAL_ERROR;
-  }
-  if (s < 0) {
-    logon->failure = first ? FailureBeforeToken(s) : FailureAfterToken(s);
-    TraceLine(logon->trace, "logon: SSPI Negotiate failed with 0x%08lX%s",
-              static_cast<unsigned long>(s), first ? " before sending anything" : "");
-    return logon->failure;
+  bool finished = false;
+  if (first) {
+    Status f = FirstStep(logon, &size, &finished, trace);
+    if (!IsOk(f)) {
+      logon->failure = f;
+      return f;
+    }
+  } else {
+    SECURITY_STATUS s = Initialize(logon, in, in_size, &size);
+    // A step that leaves nothing to send and is not done would stall the
+    // exchange.
+    if (s == SEC_I_CONTINUE_NEEDED && size == 0) s = SEC_E_INTERNAL_ERROR;
+    if (s < 0) {
+      logon->failure = FailureAfterToken(s);
+      TraceLine(trace, "logon: SSPI Negotiate failed with 0x%08lX", static_cast<unsigned long>(s));
+      return logon->failure;
+    }
+    finished = s == SEC_E_OK;
   }
   out->insert(out->end(), logon->token, logon->token + size);
   WipeBytes(logon->token, size);
-  logon->done = *done = s == SEC_E_OK;
+  logon->done = *done = finished;
   logon->done_with_token = logon->done && size != 0;
   return OkStatus();
 }
@@ -272,7 +304,6 @@ bool SmbServiceName(const std::string& host, std::wstring* name) {
 Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
   SspiLogon* logon = new (std::nothrow) SspiLogon();
   if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
-  logon->trace = trace;
   Status s = Prepare(host, logon);
   if (!IsOk(s)) {
     TraceLine(trace, "logon: no SSPI Negotiate package here");
@@ -284,6 +315,7 @@ Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace
   out->session_key = SessionKeyOf;
   out->mechanism = MechanismOf;
   out->close = Close;
+  out->may_wait = true;  // a KDC, and the DNS records that find it
   return OkStatus();
 }
 

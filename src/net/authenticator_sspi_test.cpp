@@ -69,7 +69,7 @@ class SspiLogonTest : public ::testing::Test {
     EXPECT_TRUE(IsOk(s)) << "the Negotiate package is there";
     if (!IsOk(s)) return s;
     opened_ = true;
-    return logon_.step(logon_.state, nullptr, 0, token, done);
+    return logon_.step(logon_.state, nullptr, 0, token, done, nullptr);
   }
   void Close() {
     if (opened_) logon_.close(logon_.state);
@@ -83,10 +83,10 @@ class SspiLogonTest : public ::testing::Test {
     Status first = FirstStep(kHost, &token, &done);
     EXPECT_TRUE(IsOk(first) && !token.empty());
     token.clear();
-    Status s = logon_.step(logon_.state, in.data(), in.size(), &token, &done);
+    Status s = logon_.step(logon_.state, in.data(), in.size(), &token, &done, nullptr);
     EXPECT_FALSE(done);
     EXPECT_TRUE(token.empty());
-    Status again = logon_.step(logon_.state, in.data(), in.size(), &token, &done);
+    Status again = logon_.step(logon_.state, in.data(), in.size(), &token, &done, nullptr);
     EXPECT_TRUE(again.kind == s.kind && again.code == s.code) << "a failed context stays failed";
     SessionKey key;
     logon_.session_key(logon_.state, &key);
@@ -109,7 +109,7 @@ TEST_F(SspiLogonTest, NoTicketAndNoNtlmCredentialMeansNoCredential) {
   EXPECT_TRUE(IsSecurity(s, kNoCredential)) << int(s.kind) << " " << s.code;
   EXPECT_TRUE(token.empty()) << "nothing to send on a failed step";
   EXPECT_FALSE(done);
-  s = logon_.step(logon_.state, nullptr, 0, &token, &done);
+  s = logon_.step(logon_.state, nullptr, 0, &token, &done, nullptr);
   EXPECT_TRUE(IsSecurity(s, kNoCredential)) << "a repeated step says the same";
   SessionKey key;
   logon_.session_key(logon_.state, &key);
@@ -127,9 +127,9 @@ TEST_F(SspiLogonTest, CachedTicketGivesAnApReqThatCarriesIt) {
   ASSERT_TRUE(IsOk(OpenCallerLogon(kHost, &logon_)));
   opened_ = true;
   const uint8_t early[4] = {0x60, 0x02, 0x05, 0x00};
-  EXPECT_EQ(logon_.step(logon_.state, early, sizeof early, &token, &done).kind,
+  EXPECT_EQ(logon_.step(logon_.state, early, sizeof early, &token, &done, nullptr).kind,
             StatusKind::kMalformed);
-  Status s = logon_.step(logon_.state, nullptr, 0, &token, &done);
+  Status s = logon_.step(logon_.state, nullptr, 0, &token, &done, nullptr);
   ASSERT_TRUE(IsOk(s)) << int(s.kind) << " " << s.code;
   EXPECT_FALSE(done) << "mutual authentication waits for the server's AP-REP";
   ASSERT_GT(token.size(), ticket.size());
@@ -138,9 +138,10 @@ TEST_F(SspiLogonTest, CachedTicketGivesAnApReqThatCarriesIt) {
   EXPECT_EQ(logon_.mechanism(logon_.state), LogonMechanism::kOther) << "not done yet";
   // An answer longer than SMB2 can carry, or none at all, never reaches SSPI.
   std::vector<uint8_t> huge(0x10000, 0x30);
-  EXPECT_EQ(logon_.step(logon_.state, huge.data(), huge.size(), &token, &done).kind,
+  EXPECT_EQ(logon_.step(logon_.state, huge.data(), huge.size(), &token, &done, nullptr).kind,
             StatusKind::kMalformed);
-  EXPECT_EQ(logon_.step(logon_.state, nullptr, 0, &token, &done).kind, StatusKind::kMalformed);
+  EXPECT_EQ(logon_.step(logon_.state, nullptr, 0, &token, &done, nullptr).kind,
+            StatusKind::kMalformed);
   Close();
 }
 

@@ -90,11 +90,9 @@ struct SocketLink {
 
 Status SendOnSocket(void* context, const uint8_t* data, size_t size) {
   SocketLink* link = static_cast<SocketLink*>(context);
-  uint64_t now = MonotonicMs();
-  if (now >= link->deadline) return TransportFailure(kReplyTimeout);
-  uint64_t left = link->deadline - now;
-  return SendAll(link->connection, data, size,
-                 left < link->reply_ms ? static_cast<uint32_t>(left) : link->reply_ms);
+  uint32_t left = RemainingMs(WaitEnd(link->deadline, link->reply_ms));
+  if (left == 0) return TransportFailure(kReplyTimeout);
+  return SendAll(link->connection, data, size, left);
 }
 
 Status ReceiveOnSocket(void* context, uint8_t* data, size_t size, uint32_t timeout_ms) {
@@ -131,12 +129,8 @@ Status OpenNetbiosSession(const std::string& host, const QueryLimits& limits, ui
     if (!IsOk(s)) return s;
     SocketLink link{connection, limits.reply_ms, deadline};
     Transport transport{&link, SendOnSocket, ReceiveOnSocket};
-    uint64_t now = MonotonicMs();
-    uint64_t left = now < deadline ? deadline - now : 0;
     uint8_t refusal = 0;
-    s = RequestSession(&transport, called, calling,
-                       left < limits.reply_ms ? static_cast<uint32_t>(left) : limits.reply_ms,
-                       &refusal);
+    s = RequestSession(&transport, called, calling, WaitEnd(deadline, limits.reply_ms), &refusal);
     TraceLine(trace, "NetBIOS session, called %s, calling %s: %s (refusal 0x%02X)", called.c_str(),
               calling.c_str(), IsOk(s) ? "ok" : StatusReason(s), refusal);
     if (IsOk(s)) return s;

@@ -39,6 +39,7 @@ bool Load(GssApi* api) {
                Find(library, "gss_release_buffer_set", &api->release_buffer_set) &&
                Find(library, "gss_release_cred", &api->release_cred) &&
                Find(library, "gss_release_name", &api->release_name) &&
+               Find(library, "gss_set_neg_mechs", &api->set_neg_mechs) &&
                FindOid(library, "GSS_C_NT_HOSTBASED_SERVICE", &api->nt_hostbased_service) &&
                FindOid(library, "GSS_KRB5_NT_PRINCIPAL_NAME", &api->krb5_nt_principal_name) &&
                FindOid(library, "GSS_C_INQ_SSPI_SESSION_KEY", &api->inq_sspi_session_key);

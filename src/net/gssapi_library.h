@@ -24,6 +24,7 @@ struct GssApi {
   decltype(&gss_release_buffer_set) release_buffer_set;
   decltype(&gss_release_cred) release_cred;
   decltype(&gss_release_name) release_name;
+  decltype(&gss_set_neg_mechs) set_neg_mechs;
   gss_OID nt_hostbased_service;    // GSS_C_NT_HOSTBASED_SERVICE
   gss_OID krb5_nt_principal_name;  // GSS_KRB5_NT_PRINCIPAL_NAME
   gss_OID inq_sspi_session_key;    // GSS_C_INQ_SSPI_SESSION_KEY

@@ -57,6 +57,13 @@ void AppendEncodedName(const std::string& name, uint8_t suffix, std::vector<uint
   out->push_back(0);
 }
 
+/// Receives `size` bytes over `t`, waiting until `until` at most.
+Status ReceiveBy(Transport* t, uint8_t* data, size_t size, uint64_t until) {
+  uint32_t left = RemainingMs(until);
+  if (left == 0) return TransportFailure(kReplyTimeout);
+  return t->receive(t->context, data, size, left);
+}
+
 }  // namespace
 
 std::string NetbiosCalledName(const std::string& host) {
@@ -100,22 +107,16 @@ Status DecodeSessionResponse(uint8_t type, const uint8_t* body, size_t size, uin
 }
 
 Status RequestSession(Transport* t, const std::string& called, const std::string& calling,
-                      uint32_t timeout_ms, uint8_t* error) {
+                      uint64_t until, uint8_t* error) {
   *error = 0;
   std::vector<uint8_t> request;
   EncodeSessionRequest(called, calling, &request);
-  // One limit for the whole answer: keep-alives must not stretch the wait.
-  uint64_t deadline = MonotonicMs() + timeout_ms;
   Status s = t->send(t->context, request.data(), request.size());
+  // One end for the whole answer, asked again before every read: neither
+  // keep-alives nor a slow body may stretch the wait past it.
   for (int keep_alives = 0; IsOk(s); ++keep_alives) {
-    uint64_t now = MonotonicMs();
-    if (now >= deadline) {
-      s = TransportFailure(kReplyTimeout);
-      break;
-    }
-    uint32_t left = static_cast<uint32_t>(deadline - now);
     uint8_t header[4];
-    s = t->receive(t->context, header, sizeof header, left);
+    s = ReceiveBy(t, header, sizeof header, until);
     uint8_t type = 0;
     size_t length = 0;
     if (IsOk(s)) s = DecodeSessionHeader(header, &type, &length);
@@ -123,7 +124,7 @@ Status RequestSession(Transport* t, const std::string& called, const std::string
     if (type == kKeepAlive && length == 0 && keep_alives < kMaxKeepAlives) continue;
     uint8_t body[6];
     if (length > sizeof body) return Malformed();  // no answer is longer
-    if (length > 0) s = t->receive(t->context, body, length, left);
+    if (length > 0) s = ReceiveBy(t, body, length, until);
     if (IsOk(s)) s = DecodeSessionResponse(type, body, length, error);
     break;
   }

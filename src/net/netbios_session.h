@@ -52,11 +52,11 @@ Status DecodeSessionHeader(const uint8_t header[4], uint8_t* type, size_t* lengt
 /// Anything else, or a length that does not fit the type: kMalformed.
 Status DecodeSessionResponse(uint8_t type, const uint8_t* body, size_t size, uint8_t* error);
 
-/// Asks for a session over `t` and reads the answer, waiting at most
-/// `timeout_ms` for all of it; keep-alives before it are skipped. A
-/// negative answer leaves its error code in `*error` (else 0).
+/// Asks for a session over `t` and reads the answer, all of it (keep-alives,
+/// header and body) by `until` (a MonotonicMs time); keep-alives before it
+/// are skipped. A negative answer leaves its error code in `*error` (else 0).
 Status RequestSession(Transport* t, const std::string& called, const std::string& calling,
-                      uint32_t timeout_ms, uint8_t* error);
+                      uint64_t until, uint8_t* error);
 
 }  // namespace net
 

@@ -41,7 +41,7 @@ Status PeerReceive(void* context, uint8_t* data, size_t size, uint32_t timeout_m
 
 Status Request(ScriptedPeer* peer, uint8_t* error) {
   Transport t{peer, PeerSend, PeerReceive};
-  return RequestSession(&t, "SALES", "CLIENT", 700, error);
+  return RequestSession(&t, "SALES", "CLIENT", MonotonicMs() + 700, error);
 }
 
 bool IsTransport(Status s, TransportError e) {
@@ -135,6 +135,13 @@ TEST(NetbiosSession, ExchangeOverATransport) {
   slow.delay_ms = 300;  // the answer would come after 1200 ms of the 700
   EXPECT_TRUE(IsTransport(Request(&slow, &error), kReplyTimeout));
   EXPECT_LT(slow.at, slow.answer.size());
+
+  ScriptedPeer late_body;  // the body has what the header left of the limit, no more
+  late_body.answer = {0x83, 0, 0, 1, kCalledNameNotPresent};
+  late_body.delay_ms = 400;  // header after 400 ms, body after 800 ms of the 700
+  EXPECT_TRUE(IsTransport(Request(&late_body, &error), kReplyTimeout));
+  EXPECT_EQ(late_body.at, 4u);
+  EXPECT_LE(late_body.last_timeout, 300u);
 
   ScriptedPeer huge;  // a length no answer has is not read
   huge.answer = {0x83, 0x01, 0xFF, 0xFF};

@@ -11,22 +11,11 @@ constexpr int kMaxInterim = 8;
 
 /// When a reply must have come: `reply_ms` from now, but never after the
 /// whole query's `deadline`.
-uint64_t ReplyDeadline(uint64_t deadline, uint32_t reply_ms) {
-  uint64_t now = MonotonicMs();
-  if (now >= deadline) return now;
-  return deadline - now < reply_ms ? deadline : now + reply_ms;
-}
-
-bool TimeLeft(uint64_t until, uint32_t* timeout_ms) {
-  uint64_t now = MonotonicMs();
-  if (now >= until) return false;
-  *timeout_ms = until - now > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(until - now);
-  return true;
-}
+uint64_t ReplyDeadline(uint64_t deadline, uint32_t reply_ms) { return WaitEnd(deadline, reply_ms); }
 
 Status Receive(Smb2Connection* c, uint8_t* data, size_t size, uint64_t until) {
-  uint32_t timeout = 0;
-  if (!TimeLeft(until, &timeout)) return TransportFailure(kReplyTimeout);
+  uint32_t timeout = RemainingMs(until);
+  if (timeout == 0) return TransportFailure(kReplyTimeout);
   return c->transport->receive(c->transport->context, data, size, timeout);
 }
 

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "net/smb2_session.h"
 
+#include <new>
+
+#include "net/bounded_call.h"
 #include "net/crypto.h"
 #include "net/socket.h"
 
@@ -50,12 +53,61 @@ void WipeToken(std::vector<uint8_t>* token) {
   token->clear();
 }
 
-/// The logon libraries' own waits (a KDC, say) do not know our deadline;
-/// a step that ran past it ends the query as a late answer would.
+/// One logon step on a worker thread, with its own copy of the server's
+/// token and a trace that holds its lines: if the query leaves it behind,
+/// it touches nothing of the query's.
+struct StepJob {
+  Authenticator logon;
+  std::vector<uint8_t> in;
+  std::vector<uint8_t> out;
+  bool done = false;
+  Status status;
+  std::string lines;
+  Trace trace;
+};
+
+void RunStep(void* work) {
+  StepJob* job = static_cast<StepJob*>(work);
+  job->status = job->logon.step(job->logon.state, job->in.empty() ? nullptr : job->in.data(),
+                                job->in.size(), &job->out, &job->done, &job->trace);
+}
+
+void ReleaseStep(void* work) {
+  StepJob* job = static_cast<StepJob*>(work);
+  WipeToken(&job->out);
+  CloseLogon(&job->logon);
+  delete job;
+}
+
+/// A step of a logon whose library waits on servers of its own (a KDC, the
+/// DNS records that find it) with waits that know nothing of our deadline:
+/// it runs on a worker, and at the deadline the query ends with
+/// kNoAuthority, as nothing but those servers can hold a step up. The
+/// worker then closes the logon when the library lets go of it.
 Status StepWithin(const Smb2Connection& c, Authenticator* logon, const uint8_t* in, size_t in_size,
                   std::vector<uint8_t>* out, bool* done) {
-  Status s = logon->step(logon->state, in, in_size, out, done);
-  if (IsOk(s) && MonotonicMs() >= c.deadline) return TransportFailure(kReplyTimeout);
+  if (!logon->may_wait) return logon->step(logon->state, in, in_size, out, done, c.trace);
+  StepJob* job = new (std::nothrow) StepJob;
+  if (job == nullptr) return TransportFailure(kNoResources);
+  job->logon = *logon;
+  if (in_size > 0) job->in.assign(in, in + in_size);
+  if (Tracing(c.trace)) job->trace.held = &job->lines;
+  CallOutcome outcome = RunBounded(BoundedCall{RunStep, ReleaseStep, job}, c.deadline);
+  if (outcome == CallOutcome::kLeftBehind) {
+    *logon = Authenticator();  // the worker's to close now
+    TraceLine(c.trace, "logon: no answer from the logon's servers (KDC) by the query's deadline");
+    return SecurityFailure(kNoAuthority);
+  }
+  if (outcome == CallOutcome::kNoThread) {
+    delete job;
+    return TransportFailure(kNoResources);
+  }
+  WriteHeldLines(c.trace, job->lines);
+  Status s = job->status;
+  *done = job->done;
+  out->insert(out->end(), job->out.begin(), job->out.end());
+  WipeToken(&job->out);
+  delete job;
   return s;
 }
 
@@ -71,7 +123,9 @@ Status StartLogon(const Smb2Connection& c, Authenticator* logon, Smb2Session* s)
     st = OpenAnonymousLogon(logon);
     if (IsOk(st)) st = StepWithin(c, logon, nullptr, 0, &s->first_token, &done);
   }
-  if (logon->mechanism != nullptr) s->mechanism = logon->mechanism(logon->state);
+  // A logon left behind on its worker has not said which mechanism it is.
+  s->mechanism =
+      logon->mechanism != nullptr ? logon->mechanism(logon->state) : LogonMechanism::kOther;
   if (!IsOk(st)) return st;
   // A mechanism that is done before it said anything has nothing to offer.
   if (done || s->first_token.empty()) return SecurityFailure(kLogonFailed);

@@ -6,6 +6,13 @@
 
 #include <gtest/gtest.h>
 #include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <atomic>
 
 #include <ostream>
 #include <string>
@@ -13,6 +20,7 @@
 #include "net/crypto.h"
 #include "net/domain_query.h"
 #include "net/smb2.h"
+#include "net/socket.h"
 #include "net/test_conversation.h"
 #include "net/wire.h"
 
@@ -32,10 +40,10 @@ struct DressedLogon {
 };
 
 Status DressedStep(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-                   bool* done) {
+                   bool* done, Trace* trace) {
   DressedLogon* d = static_cast<DressedLogon*>(state);
   if (++d->steps == 2 && !IsOk(d->fail_at_step2)) return d->fail_at_step2;
-  return d->inner.step(d->inner.state, in, in_size, out, done);
+  return d->inner.step(d->inner.state, in, in_size, out, done, trace);
 }
 
 void DressedKey(void* state, SessionKey* key) { *key = static_cast<DressedLogon*>(state)->key; }
@@ -86,6 +94,89 @@ TEST(SessionSetup, NoCredentialGoesOnAnonymouslyAsRecorded) {
   EXPECT_EQ(r.report.round_trips, 6u);
   ASSERT_EQ(r.peer.sent.size(), c.sent.size());
   for (size_t i = 0; i < c.sent.size(); ++i) EXPECT_EQ(r.peer.sent[i], c.sent[i]) << i;
+}
+
+/// A logon whose library waits on its KDC for `wait_ms` before its first
+/// token: longer than the query may last, or not.
+struct WaitingLogon {
+  uint32_t wait_ms = 0;
+  std::atomic<int> closes{0};
+  ReplayLogon replay;
+};
+
+Status WaitingStep(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
+                   bool* done, Trace* trace) {
+  WaitingLogon* w = static_cast<WaitingLogon*>(state);
+  if (w->replay.step == 0) {
+#ifdef _WIN32
+    Sleep(w->wait_ms);
+#else
+    usleep(w->wait_ms * 1000);
+#endif
+    TraceLine(trace, "logon: the KDC answered");
+  }
+  return ReplayStep(&w->replay, in, in_size, out, done, trace);
+}
+
+void WaitingClose(void* state) { ++static_cast<WaitingLogon*>(state)->closes; }
+
+// The logon's library waits on servers of its own: the query stops waiting
+// at its deadline with "no authenticating authority", and the step left
+// behind closes its logon once the library lets go; a step in time goes
+// on as any other, its trace lines in order.
+TEST(SessionSetup, LogonStepsRunUnderTheQuerysDeadline) {
+  Conversation c = LoadConversation("samba_sales_lsa.txt");
+  QueryLimits limits;
+  limits.total_ms = 300;
+  WaitingLogon* late = new WaitingLogon;
+  late->wait_ms = 1200;
+  late->replay.c = &c;
+  late->replay.no_credential = true;
+  Authenticator logon{late, WaitingStep, ReplayKey, ReplayMechanism, WaitingClose};
+  logon.may_wait = true;
+  FakePeer peer;
+  peer.frames = c.received;
+  peer.random = c.random;
+  Transport t{&peer, FakeSend, FakeReceive, FakeRandom};
+  AccountDomain domain;
+  uint64_t start = MonotonicMs();
+  QueryReport report;
+  Status s = RunDomainQuery(&t, &logon, limits, &domain, &report);
+  uint64_t took = MonotonicMs() - start;
+  EXPECT_NE(report.mechanism, LogonMechanism::kAnonymous) << "no anonymous logon ran";
+  EXPECT_TRUE(IsSecurity(s, kNoAuthority)) << int(s.kind) << " " << s.code;
+  EXPECT_EQ(ToPlatformError(s), 0x80090311u);
+  EXPECT_LT(took, 1000u) << "the query did not wait for the library";
+  EXPECT_EQ(late->closes.load(), 0) << "still the worker's";
+  for (int i = 0; i < 300 && late->closes.load() == 0; ++i) {
+#ifdef _WIN32
+    Sleep(10);
+#else
+    usleep(10000);
+#endif
+  }
+  EXPECT_EQ(late->closes.load(), 1);
+  delete late;
+
+  WaitingLogon in_time;
+  in_time.wait_ms = 20;
+  in_time.replay.c = &c;
+  in_time.replay.no_credential = true;  // goes on anonymously, as recorded
+  Authenticator timely{&in_time, WaitingStep, ReplayKey, ReplayMechanism, WaitingClose};
+  timely.may_wait = true;
+  std::string lines;
+  Trace trace;
+  trace.held = &lines;
+  peer = FakePeer();
+  peer.frames = c.received;
+  peer.random = c.random;
+  s = RunDomainQuery(&t, &timely, QueryLimits(), &domain, nullptr, &trace);
+  ASSERT_TRUE(IsOk(s)) << int(s.kind) << " " << s.code;
+  EXPECT_EQ(domain.name, u"SALES");
+  EXPECT_EQ(in_time.closes.load(), 1);
+  size_t kdc = lines.find("kestrin: logon: the KDC answered\n");
+  ASSERT_NE(kdc, std::string::npos) << lines;
+  EXPECT_LT(kdc, lines.find("kestrin: logon: anonymous")) << lines;
 }
 
 TEST(SessionSetup, CredentialsOnThreeOneOneDemandAKeyAndASignedAnswer) {
@@ -156,7 +247,8 @@ TEST(SessionSetup, MechanismFailuresAreTheAnswer) {
 }
 
 /// A logon that is done after its first token, whatever the server says.
-Status OneTokenStep(void* state, const uint8_t* in, size_t, std::vector<uint8_t>* out, bool* done) {
+Status OneTokenStep(void* state, const uint8_t* in, size_t, std::vector<uint8_t>* out, bool* done,
+                    Trace*) {
   int* calls = static_cast<int*>(state);
   *done = ++*calls > 1;
   if (in == nullptr) out->push_back(0x60);
@@ -194,7 +286,8 @@ struct Talker {
   int calls = 0;
   int last = 0;
 };
-Status TalkerStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out, bool* done) {
+Status TalkerStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out, bool* done,
+                  Trace*) {
   Talker* t = static_cast<Talker*>(state);
   ++t->calls;
   *done = t->calls == t->last;
@@ -207,8 +300,8 @@ Status TalkerStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out
 // (its own mechListMIC after the server's): nothing is left to send, and
 // the logon stands.
 Status ChattyStep(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-                  bool* done) {
-  Status s = ReplayStep(state, in, in_size, out, done);
+                  bool* done, Trace* trace) {
+  Status s = ReplayStep(state, in, in_size, out, done, trace);
   if (IsOk(s) && *done) out->push_back(0xA1);
   return s;
 }

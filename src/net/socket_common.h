@@ -26,14 +26,6 @@
 
 namespace net {
 
-/// Milliseconds left until `deadline_ms`, 0 when past, capped to fit an int.
-inline uint32_t RemainingMs(uint64_t deadline_ms) {
-  uint64_t now = MonotonicMs();
-  if (now >= deadline_ms) return 0;
-  uint64_t left = deadline_ms - now;
-  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<uint32_t>(left);
-}
-
 /// The addresses of the resolver's list `first` (addrinfo or ADDRINFOW) in
 /// the order the race tries them, at most kMaxRaceAddresses; their count.
 template <typename Address>

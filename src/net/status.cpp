@@ -167,6 +167,11 @@ constexpr PlatformErrorRow kTable[] = {
     // Our side of the logon and of signing.
     {K::kSecurity, kNoCredential, 0x8009030E, "no credential for the target",
      "SEC_E_NO_CREDENTIALS"},
+    {K::kSecurity, kNoAuthority, 0x80090311, "no answer from the KDC",
+     "SEC_E_NO_AUTHENTICATING_AUTHORITY"},
+    {K::kSecurity, kTargetUnknown, 0x80090303, "the KDC knows no principal for the server",
+     "SEC_E_TARGET_UNKNOWN"},
+    {K::kSecurity, kContextExpired, 0x80090317, "the ticket has expired", "SEC_E_CONTEXT_EXPIRED"},
     {K::kSecurity, kLogonFailed, 1326, "logon failed on our side", "ERROR_LOGON_FAILURE"},
     {K::kSecurity, kGuestSession, 1326, "credentials not accepted: guest or null session",
      "ERROR_LOGON_FAILURE"},

@@ -46,6 +46,9 @@ enum SecurityError : uint32_t {
   kDecryptFailed,      // an encrypted answer did not decrypt and authenticate
   kNotEncrypted,       // an answer came in clear where encryption is in force
   kNoCipher,           // encryption is required but no cipher was agreed on
+  kNoAuthority,        // the KDC could not be reached or did not answer in time
+  kTargetUnknown,      // the KDC has no principal for the server's name
+  kContextExpired,     // the caller's ticket has expired
 };
 
 /// Bind rejections, reported as kRpcFault with these codes.

@@ -47,6 +47,13 @@ TEST(Status, UnknownServerCodesPassThrough) {
   EXPECT_EQ(ToPlatformError(RpcFailure(0xC000A000)), 0xC000A000u);
 }
 
+TEST(Status, KerberosFailuresSayWhoFailed) {
+  EXPECT_EQ(static_cast<int32_t>(ToPlatformError(SecurityFailure(kNoAuthority))), -2146893039);
+  EXPECT_EQ(static_cast<int32_t>(ToPlatformError(SecurityFailure(kTargetUnknown))), -2146893053);
+  EXPECT_EQ(static_cast<int32_t>(ToPlatformError(SecurityFailure(kContextExpired))), -2146893033);
+  EXPECT_EQ(ToPlatformError(SecurityFailure(kLogonFailed)), 1326u);
+}
+
 TEST(Status, FailureNeverReadsAsSuccess) {
   EXPECT_NE(ToPlatformError(NtFailure(0)), 0u);
   EXPECT_NE(ToPlatformError(RpcFailure(0)), 0u);

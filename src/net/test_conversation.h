@@ -126,8 +126,8 @@ struct ReplayLogon {
   bool no_credential = false;  // the first step finds none
 };
 
-inline Status ReplayStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out,
-                         bool* done) {
+inline Status ReplayStep(void* state, const uint8_t*, size_t, std::vector<uint8_t>* out, bool* done,
+                         Trace*) {
   ReplayLogon* r = static_cast<ReplayLogon*>(state);
   if (r->no_credential && r->step == 0) return SecurityFailure(kNoCredential);
   *done = r->step >= r->c->tokens.size();

@@ -89,18 +89,24 @@ inline void PutPrincipal(uint32_t type, std::initializer_list<std::string> names
 }
 
 /// A version 4 cache holding alice's ticket `ticket` for cifs/`host`, valid
-/// for a day, with an aes256 session key.
+/// for a day, with an aes256 session key; `expired`: one that ended a day ago.
+/// An empty `host`: a ticket-granting ticket (krbtgt/KESTRIN.TEST) instead.
 inline std::vector<uint8_t> TicketCacheBytes(const std::string& host,
-                                             const std::vector<uint8_t>& ticket) {
+                                             const std::vector<uint8_t>& ticket,
+                                             bool expired = false) {
   std::vector<uint8_t> cache;
   Put(0x0504, 2, &cache);
   Put(0, 2, &cache);  // no header tags
   PutPrincipal(1, {"alice"}, &cache);
   PutPrincipal(1, {"alice"}, &cache);
-  PutPrincipal(3, {"cifs", host}, &cache);
+  if (host.empty()) {
+    PutPrincipal(2, {"krbtgt", kTestRealm}, &cache);
+  } else {
+    PutPrincipal(3, {"cifs", host}, &cache);
+  }
   Put(18, 2, &cache);
   PutData(std::vector<uint8_t>(32, 0x11), &cache);
-  uint32_t now = static_cast<uint32_t>(time(nullptr));
+  uint32_t now = static_cast<uint32_t>(time(nullptr)) - (expired ? 2 * 86400 : 0);
   for (uint32_t t : {now, now, now + 86400, 0u}) Put(t, 4, &cache);
   cache.push_back(0);  // not user-to-user
   Put(0, 4, &cache);   // ticket flags

@@ -12,18 +12,43 @@ void CloseTrace(Trace* trace) {
   *trace = Trace();
 }
 
+void EscapeForTrace(const char* text, size_t size, std::string* out) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (size_t i = 0; i < size; ++i) {
+    uint8_t c = static_cast<uint8_t>(text[i]);
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out->push_back(static_cast<char>(c));
+    } else {
+      out->append({'\\', 'x', kHex[c >> 4], kHex[c & 0x0F]});
+    }
+  }
+}
+
+void WriteHeldLines(Trace* trace, const std::string& lines) {
+  if (!Tracing(trace) || lines.empty()) return;
+  if (trace->held != nullptr) {
+    trace->held->append(lines);
+    return;
+  }
+  fwrite(lines.data(), 1, lines.size(), trace->file);
+  fflush(trace->file);
+}
+
 // One write and a flush per line: lines of processes that share the file
 // stay whole, and a query that is killed leaves what it did behind.
 void TraceLine(Trace* trace, const char* format, ...) {
   if (!Tracing(trace)) return;
-  char line[512];
+  char text[512];
   va_list args;
   va_start(args, format);
-  int n = vsnprintf(line, sizeof line, format, args);
+  int n = vsnprintf(text, sizeof text, format, args);
   va_end(args);
   if (n < 0) return;
-  fprintf(trace->file, "kestrin: %s\n", line);
-  fflush(trace->file);
+  std::string line = "kestrin: ";
+  EscapeForTrace(text, n < static_cast<int>(sizeof text) ? static_cast<size_t>(n) : sizeof text - 1,
+                 &line);
+  line.push_back('\n');
+  WriteHeldLines(trace, line);
 }
 
 const char* StatusReason(Status s) {

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The trace's file on POSIX: KESTRIN_TRACE as a path in the file system's
 // own encoding.
+#include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "net/trace.h"
 
@@ -16,7 +19,19 @@ void OpenTrace(Trace* trace) {
     trace->file = stderr;
     return;
   }
-  trace->file = fopen(path, "a");
+  // O_NOFOLLOW: a link planted at the path cannot send the lines elsewhere.
+  // O_NONBLOCK while opening: a FIFO there must not hold the query up; it
+  // is refused below with anything else that is not a regular file.
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+  if (fd < 0) return;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return;
+  }
+  trace->file = fdopen(fd, "a");
+  if (trace->file == nullptr) close(fd);
   trace->owned = trace->file != nullptr;
 }
 

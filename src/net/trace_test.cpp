@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <string>
 
@@ -80,6 +84,73 @@ TEST(Trace, AFileThatCannotBeOpenedIsNoTrace) {
   CloseTrace(&trace);
   SetTraceVariable(nullptr);
 }
+
+// What a KDC's e-text or a server's name can hold reaches the trace as
+// text that neither breaks the line nor reaches the terminal, and an
+// escape in the original cannot pass for one of ours.
+TEST(Trace, OutsideTextIsEscapedByteByByte) {
+  std::string path = testing::TempDir() + "kestrin_trace_escape.txt";
+  remove(path.c_str());
+  SetTraceVariable(path.c_str());
+  Trace trace;
+  OpenTrace(&trace);
+  ASSERT_TRUE(Tracing(&trace));
+  const char forged[] = "KDC says\n\x1b[2J\rkestrin: status 0: success\x7f\\x41 m\xc3\xbcller\xff";
+  TraceLine(&trace, "logon: Kerberos: %s", forged);
+  CloseTrace(&trace);
+  EXPECT_EQ(ReadFile(path),
+            "kestrin: logon: Kerberos: KDC says\\x0A\\x1B[2J\\x0Dkestrin: status 0: success"
+            "\\x7F\\x5Cx41 m\\xC3\\xBCller\\xFF\n");
+  remove(path.c_str());
+  SetTraceVariable(nullptr);
+
+  // Held lines (a worker's) are escaped alike and written whole later.
+  std::string held;
+  Trace worker;
+  worker.held = &held;
+  TraceLine(&worker, "a\tb");
+  EXPECT_EQ(held, "kestrin: a\\x09b\n");
+}
+
+#ifndef _WIN32
+// The trace file: made 0600 whatever the umask, appended to, and never
+// through a symbolic link planted at its name, nor a FIFO that would
+// block the query.
+TEST(Trace, TheFileIsPrivateAndNeverALink) {
+  std::string dir = testing::TempDir() + "kestrin_trace_dir";
+  std::string path = dir + "/trace.txt", target = dir + "/elsewhere.txt";
+  mkdir(dir.c_str(), 0700);
+  remove(path.c_str());
+  remove(target.c_str());
+  mode_t old_mask = umask(0);
+  SetTraceVariable(path.c_str());
+  Trace trace;
+  OpenTrace(&trace);
+  umask(old_mask);
+  ASSERT_TRUE(Tracing(&trace));
+  TraceLine(&trace, "one");
+  CloseTrace(&trace);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  remove(path.c_str());
+
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+  OpenTrace(&trace);
+  EXPECT_FALSE(Tracing(&trace));
+  CloseTrace(&trace);
+  EXPECT_NE(access(target.c_str(), F_OK), 0) << "nothing made where the link points";
+  remove(path.c_str());
+
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  OpenTrace(&trace);  // returns at once: no reader, and no regular file
+  EXPECT_FALSE(Tracing(&trace));
+  CloseTrace(&trace);
+  remove(path.c_str());
+  rmdir(dir.c_str());
+  SetTraceVariable(nullptr);
+}
+#endif
 
 TEST(Trace, NamesForStatusesCommandsAndDialects) {
   char buffer[16];

@@ -227,6 +227,101 @@ TEST_F(DomainLogonTest, NoCredentialsGoOnAnonymously) {
   EXPECT_EQ(p.round_trips, 6u);
 }
 
+// A name the KDC has no principal for ("localhost" is the DC itself, which
+// lets anonymous callers in): with a ticket, the KDC's "no such principal"
+// is the answer, never an anonymous session, whatever answered for the
+// KDC. The same server by address answers anonymously: Kerberos cannot
+// apply to an address, as this computer decides alone. With NTLM
+// credentials too, NTLM takes over from the failed Kerberos.
+TEST_F(DomainLogonTest, TheKdcCannotMakeATicketHolderAnonymous) {
+  Probe p;
+  std::string trace = TracedProbe(kDc, "localhost", Kerberos(), &p);
+  EXPECT_EQ(p.status, -2146893053) << p.text << trace;  // SEC_E_TARGET_UNKNOWN
+  EXPECT_NE(p.mechanism, "anonymous");
+  EXPECT_TRUE(p.name.empty());
+  EXPECT_NE(trace.find("logon: Kerberos: "), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("anonymous"), std::string::npos) << trace;
+  for (char ch : trace) EXPECT_TRUE(ch == '\n' || (ch >= 0x20 && ch < 0x7F)) << "text only";
+
+  p = Query("127.0.0.1", Kerberos());
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_EQ(p.mechanism, "anonymous");
+  EXPECT_EQ(p.name, "SALES");
+
+  std::string both = Krb5Config() + " KRB5CCNAME=" + Quote("FILE:" + ccache_) +
+                     " NTLM_USER_FILE=" + Quote(StateDir() + "/users/alice.ntlm");
+  p = Query("localhost", both);
+  EXPECT_EQ(p.status, 0) << p.text;
+  EXPECT_EQ(p.mechanism, "ntlm");
+  EXPECT_TRUE(p.is_signed);
+}
+
+/// A KDC at `ip` in the DC's namespace that never answers: nftables drops
+/// UDP to it, and TCP too when `tcp_too`; otherwise a listener accepts TCP
+/// and says nothing. Returns the krb5.conf that points at it.
+std::string MuteKdc(const std::string& ip, bool tcp_too) {
+  std::string ns = Quote(Where(kDc).ns), dir = StateDir();
+  std::string conf = dir + "/krb5-mute-" + ip + ".conf";
+  Shell("sed 's/kdc = 127.0.0.1/kdc = " + ip + "/' " + Quote(dir + "/krb5.conf") + " >" +
+        Quote(conf));
+  Shell("ip netns exec " + ns +
+        " sh -c 'nft add table inet kestrin_mute_kdc && nft add chain inet kestrin_mute_kdc out "
+        "\"{ type filter hook output priority 0; }\"' 2>/dev/null");
+  Shell("ip netns exec " + ns + " nft add rule inet kestrin_mute_kdc out ip daddr " + ip + " " +
+        (tcp_too ? "meta l4proto { tcp, udp } th dport 88 drop" : "udp dport 88 drop"));
+  if (!tcp_too) {
+    Shell("ip netns exec " + ns +
+          " setsid /usr/bin/python3 -c 'import socket, time\n"
+          "s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+          "s.bind((\"" +
+          ip +
+          "\", 88)); s.listen(64); held = []\n"
+          "while True: held.append(s.accept())' </dev/null >/dev/null 2>&1 & echo $! >" +
+          Quote(dir + "/mute-kdc.pid"));
+    for (int i = 0; i < 100; ++i) {
+      if (Shell("ip netns exec " + ns + " ss -Hltn src " + ip + ":88 | grep -q .").exit_code == 0) {
+        break;
+      }
+      usleep(20000);
+    }
+  }
+  return conf;
+}
+
+void SpeakAgain() {
+  std::string dir = StateDir();
+  Shell("kill $(cat " + Quote(dir + "/mute-kdc.pid") + " 2>/dev/null) 2>/dev/null; rm -f " +
+        Quote(dir + "/mute-kdc.pid"));
+  Shell("ip netns exec " + Quote(Where(kDc).ns) + " nft delete table inet kestrin_mute_kdc");
+}
+
+// With only a ticket-granting ticket in the cache, the logon must ask the
+// KDC for the member's ticket. A KDC that takes TCP and never answers, or
+// one that nothing reaches, costs the query its bound and no more, and the
+// status says who did not answer.
+TEST_F(DomainLogonTest, AMuteKdcEndsTheQueryWithinItsBound) {
+  if (Shell("command -v nft").exit_code != 0) GTEST_SKIP() << "needs nftables";
+  for (bool tcp_too : {false, true}) {
+    SCOPED_TRACE(tcp_too ? "KDC unreachable" : "KDC accepts TCP, silent");
+    std::string tgt = StateDir() + "/tgt-only.ccache";
+    remove(tgt.c_str());
+    ASSERT_TRUE(Servers(std::string("kinit ") + kDc + " alice " + tgt));
+    std::string conf = MuteKdc(tcp_too ? "127.0.0.61" : "127.0.0.60", tcp_too);
+    Probe p;
+    std::string trace = TracedProbe(
+        kDc, "member1.sales.test",
+        "KRB5_CONFIG=" + Quote(conf) + " KRB5CCNAME=" + Quote("FILE:" + tgt) + " NTLM_USER_FILE=",
+        &p);
+    SpeakAgain();
+    EXPECT_EQ(p.status, -2146893039) << p.text << trace;  // SEC_E_NO_AUTHENTICATING_AUTHORITY
+    EXPECT_LT(p.wall_ms, 20000u) << p.text;
+    EXPECT_GT(p.ms, 1000u) << "the KDC was asked" << trace;
+    EXPECT_NE(p.mechanism, "anonymous");
+    printf("[ measured ] %s: %llu ms, status %d\n", tcp_too ? "unreachable KDC" : "mute KDC",
+           static_cast<unsigned long long>(p.wall_ms), p.status);
+  }
+}
+
 TEST_F(DomainLogonTest, AgreesWithRpcclient) {
   std::string dir = StateDir();
   for (bool kerberos : {true, false}) {

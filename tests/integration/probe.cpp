@@ -111,9 +111,9 @@ bool RecordRandom(void* context, uint8_t* out, size_t size) {
 }
 
 net::Status RecordStep(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
-                       bool* done) {
+                       bool* done, net::Trace* trace) {
   Recorder* r = static_cast<Recorder*>(state);
-  net::Status s = r->logon.step(r->logon.state, in, in_size, out, done);
+  net::Status s = r->logon.step(r->logon.state, in, in_size, out, done, trace);
   if (net::IsOk(s) && !out->empty()) WriteHex(r->file, "t", out->data(), out->size());
   return s;
 }
@@ -164,6 +164,7 @@ net::Status RecordQuery(const char* path, const std::u16string& server,
   if (net::IsOk(s)) {
     net::Transport transport{&r, RecordSend, RecordReceive, RecordRandom};
     net::Authenticator logon{&r, RecordStep, RecordKey, RecordMechanism, RecordClose};
+    logon.may_wait = r.logon.may_wait;
     net::Trace trace;
     net::OpenTrace(&trace);  // as the query itself would
     s = net::RunDomainQuery(&transport, &logon, limits, domain, report, &trace);
