@@ -1,0 +1,221 @@
+// SPDX-License-Identifier: Apache-2.0
+// The account-domain query: NEGOTIATE, the logon (anonymous: two
+// SESSION_SETUP legs; Kerberos one; NTLM two), the lsarpc pipe opened with
+// TREE_CONNECT + CREATE + IOCTL(BIND) (lsa_pipe.h), then one IOCTL per LSA
+// call. Six round trips anonymously, five with Kerberos; on a server that
+// grants one credit at a time, two more. The connection is simply closed
+// at the end: the server needs no teardown.
+#include "query/domain_query.h"
+
+#include <string>
+#include <vector>
+
+#include "rpc/dcerpc.h"
+#include "rpc/lsa.h"
+#include "smb2/named_pipe.h"
+#include "transport/netbios_session.h"
+#include "query/server_name.h"
+#include "smb2/smb2.h"
+#include "smb2/smb2_connection.h"
+#include "smb2/smb2_session.h"
+#include "transport/socket.h"
+
+namespace net {
+namespace {
+
+/// The longest server name we put into the tree path.
+constexpr size_t kMaxServerUnits = 255;
+constexpr uint32_t kOpenPolicyCallId = 2;
+constexpr uint32_t kQueryCallId = 3;
+
+// MS-LSAD 3.1.4.4.1 and 3.1.4.4.4: open the policy, ask for level 5.
+Status QueryPolicy(Exchange* x, AccountDomain* out) {
+  std::vector<uint8_t> stub;
+  EncodeOpenPolicy2(&stub);
+  RpcReply open;
+  Status s = CallLsa(x, kOpenPolicyCallId, kLsarOpenPolicy2, stub, &open);
+  if (!IsOk(s)) return s;
+  PolicyHandle handle;
+  s = DecodeOpenPolicy2(open.stub.data(), open.stub.size(), &handle);
+  if (!IsOk(s)) return s;
+
+  stub.clear();
+  EncodeQueryAccountDomain(handle, &stub);
+  RpcReply query;
+  s = CallLsa(x, kQueryCallId, kLsarQueryInformationPolicy, stub, &query);
+  if (!IsOk(s)) return s;
+  return DecodeAccountDomain(query.stub.data(), query.stub.size(), out);
+}
+
+/// The whole exchange with `logon` (which it closes), keys wiped at the end.
+Status RunQuery(Transport* transport, Authenticator* logon, const std::u16string& tree_path,
+                uint32_t reply_ms, uint64_t deadline, AccountDomain* out, QueryReport* report,
+                Trace* trace) {
+  Exchange x;
+  x.connection.trace = trace;
+  x.connection.transport = transport;
+  x.connection.reply_ms = reply_ms;
+  x.connection.deadline = deadline;
+  Status s = SetUpSession(&x.connection, logon, &x.session);
+  CloseLogon(logon);
+  if (IsOk(s)) s = OpenLsaPipe(&x, tree_path);
+  AccountDomain domain;
+  if (IsOk(s)) s = QueryPolicy(&x, &domain);
+  if (IsOk(s)) *out = domain;
+  if (report != nullptr) {
+    report->mechanism = x.session.mechanism;
+    report->dialect = x.session.negotiated.dialect;
+    report->signed_session = x.connection.signing;
+    report->encrypted_session = x.connection.encrypt;
+    report->round_trips = x.connection.frames_sent;
+  }
+  WipeSigningKey(&x.connection.signing_key);
+  WipeCipherKeys(&x.connection.cipher_keys);
+  return s;
+}
+
+/// `\\server\IPC$`, naming the server as typed (the host when nothing was;
+/// an IPv6 literal in its ipv6-literal.net form). Servers do not check the
+/// name; it only has to be well formed.
+std::u16string TreePath(const char16_t* server, const std::string& host) {
+  return u"\\\\" + UncServerName(server, host) + u"\\IPC$";
+}
+
+/// The connection behind a Transport.
+struct SocketLink {
+  Connection* connection;
+  uint32_t reply_ms;
+  uint64_t deadline;
+};
+
+Status SendOnSocket(void* context, const uint8_t* data, size_t size) {
+  SocketLink* link = static_cast<SocketLink*>(context);
+  uint32_t left = RemainingMs(WaitEnd(link->deadline, link->reply_ms));
+  if (left == 0) return TransportFailure(kReplyTimeout);
+  return SendAll(link->connection, data, size, left);
+}
+
+Status ReceiveOnSocket(void* context, uint8_t* data, size_t size, uint32_t timeout_ms) {
+  SocketLink* link = static_cast<SocketLink*>(context);
+  return ReceiveExact(link->connection, data, size, timeout_ms);
+}
+
+/// Whether a failure to connect means nothing answered on the port (rather
+/// than that the name is unknown or our side failed).
+bool NothingAnswered(Status s) {
+  return s.kind == StatusKind::kTransport &&
+         (s.code == kConnectRefused || s.code == kUnreachable || s.code == kConnectTimeout);
+}
+
+/// Connects to `port` on `host`, noted in `trace`.
+Status ConnectTraced(const std::string& host, uint16_t port, const QueryLimits& limits,
+                     uint64_t deadline, Connection* connection, Trace* trace) {
+  uint64_t start = MonotonicMs();
+  Status s = ConnectTcp(host, port, limits.connect_ms, deadline, connection, trace);
+  TraceLine(trace, "connect %s port %u: %s %u ms", host.c_str(), static_cast<unsigned>(port),
+            IsOk(s) ? "ok" : StatusReason(s), static_cast<unsigned>(MonotonicMs() - start));
+  return s;
+}
+
+/// A NetBIOS session with `host` on port 139, called by its name as the
+/// platform's client derives it; a server that does not go by that name is
+/// called again as "*SMBSERVER", the name every server answers to.
+Status OpenNetbiosSession(const std::string& host, const QueryLimits& limits, uint64_t deadline,
+                          Connection* connection, Trace* trace) {
+  std::string called = NetbiosCalledName(host);
+  const std::string calling = NetbiosCallingName(LocalComputerName());
+  for (;;) {
+    Status s = ConnectTraced(host, kNetbiosSessionPort, limits, deadline, connection, trace);
+    if (!IsOk(s)) return s;
+    SocketLink link{connection, limits.reply_ms, deadline};
+    Transport transport{&link, SendOnSocket, ReceiveOnSocket};
+    uint8_t refusal = 0;
+    s = RequestSession(&transport, called, calling, WaitEnd(deadline, limits.reply_ms), &refusal);
+    TraceLine(trace, "NetBIOS session, called %s, calling %s: %s (refusal 0x%02X)", called.c_str(),
+              calling.c_str(), IsOk(s) ? "ok" : StatusReason(s), refusal);
+    if (IsOk(s)) return s;
+    CloseConnection(connection);
+    if (refusal != kCalledNameNotPresent || called == kAnyServerName) return s;
+    called = kAnyServerName;
+  }
+}
+
+/// A connection for the exchange: to port 445, or, when nothing answers
+/// there, a NetBIOS session on port 139 (never once a server has spoken on
+/// 445). When 139 does not answer either, the failure on 445 stands.
+Status ConnectToServer(const std::string& host, const QueryLimits& limits, uint64_t deadline,
+                       Connection* connection, uint16_t* port, Trace* trace) {
+  *port = 445;
+  Status direct = ConnectTraced(host, 445, limits, deadline, connection, trace);
+  if (!NothingAnswered(direct)) return direct;
+  *port = kNetbiosSessionPort;
+  Status session = OpenNetbiosSession(host, limits, deadline, connection, trace);
+  return NothingAnswered(session) ? direct : session;
+}
+
+/// The logon to use: the caller's own, or anonymous when the platform has
+/// no mechanism at all.
+Status OpenLogon(const std::string& host, Authenticator* logon, Trace* trace) {
+  Status s = OpenCallerLogon(host, logon, trace);
+  if (IsSecurity(s, kNoCredential)) {
+    CloseLogon(logon);
+    s = OpenAnonymousLogon(logon);
+  }
+  return s;
+}
+
+}  // namespace
+
+Status RunDomainQuery(Transport* transport, Authenticator* logon, const QueryLimits& limits,
+                      AccountDomain* out, QueryReport* report, Trace* trace) {
+  Authenticator anonymous;
+  if (logon == nullptr) {
+    Status s = OpenAnonymousLogon(&anonymous);
+    if (!IsOk(s)) return s;
+    logon = &anonymous;
+  }
+  return RunQuery(transport, logon, u"\\\\127.0.0.1\\IPC$", limits.reply_ms,
+                  MonotonicMs() + limits.total_ms, out, report, trace);
+}
+
+namespace {
+
+/// The query proper, with what it does noted in `trace`.
+Status QueryTraced(const char16_t* server, const QueryLimits& limits, AccountDomain* out,
+                   QueryReport* report, Trace* trace) {
+  uint64_t deadline = MonotonicMs() + limits.total_ms;
+  std::string host;
+  if (server == nullptr || !ServerHost(server, &host)) return TransportFailure(kResolveFailed);
+  std::u16string tree_path = TreePath(server, host);
+  if (tree_path.size() > kMaxServerUnits + 7) return TransportFailure(kResolveFailed);
+  TraceLine(trace, "host %s", host.c_str());
+
+  Connection connection;
+  uint16_t port = 0;
+  Status s = ConnectToServer(host, limits, deadline, &connection, &port, trace);
+  if (report != nullptr) report->port = port;
+  Authenticator logon;
+  if (IsOk(s)) s = OpenLogon(host, &logon, trace);
+  if (IsOk(s)) {
+    SocketLink link{&connection, limits.reply_ms, deadline};
+    Transport transport{&link, SendOnSocket, ReceiveOnSocket};
+    s = RunQuery(&transport, &logon, tree_path, limits.reply_ms, deadline, out, report, trace);
+  }
+  CloseLogon(&logon);
+  CloseConnection(&connection);
+  return s;
+}
+
+}  // namespace
+
+Status QueryAccountDomain(const char16_t* server, const QueryLimits& limits, AccountDomain* out,
+                          QueryReport* report) {
+  Trace trace;
+  OpenTrace(&trace);
+  Status s = QueryTraced(server, limits, out, report, &trace);
+  TraceLine(&trace, "status %u: %s", static_cast<unsigned>(ToPlatformError(s)), StatusReason(s));
+  CloseTrace(&trace);
+  return s;
+}
+
+}  // namespace net
