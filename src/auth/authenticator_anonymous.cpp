@@ -4,6 +4,7 @@
 #include <new>
 
 #include "auth/authenticator.h"
+#include "base/ntstatus.h"
 #include "auth/spnego.h"
 
 namespace net {
@@ -46,7 +47,7 @@ void Close(void* state) { delete static_cast<AnonymousLogon*>(state); }
 
 Status OpenAnonymousLogon(Authenticator* out) {
   AnonymousLogon* logon = new (std::nothrow) AnonymousLogon();
-  if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
+  if (logon == nullptr) return NtFailure(kStatusNoMemory);
   *out = Authenticator{logon, Step, NoSessionKey, Anonymous, Close};
   return OkStatus();
 }

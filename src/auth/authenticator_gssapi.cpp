@@ -12,6 +12,7 @@
 #include <new>
 
 #include "auth/authenticator.h"
+#include "base/ntstatus.h"
 #include "auth/authenticator_gssapi.h"
 #include "base/crypto.h"
 #include "auth/gssapi_library.h"
@@ -329,7 +330,7 @@ std::string KerberosServiceName(const std::string& host) {
 
 Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace*) {
   GssLogon* logon = new (std::nothrow) GssLogon();
-  if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
+  if (logon == nullptr) return NtFailure(kStatusNoMemory);
   logon->host = host;
   *out = Authenticator{logon, Step, GetSessionKey, Mechanism, Close};
   out->may_wait = true;  // a KDC, and the DNS records that find it

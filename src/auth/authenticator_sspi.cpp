@@ -15,6 +15,7 @@
 #include <new>
 
 #include "auth/authenticator.h"
+#include "base/ntstatus.h"
 #include "auth/authenticator_sspi.h"
 #include "base/crypto.h"
 #include "auth/spnego.h"
@@ -303,7 +304,7 @@ bool SmbServiceName(const std::string& host, std::wstring* name) {
 
 Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
   SspiLogon* logon = new (std::nothrow) SspiLogon();
-  if (logon == nullptr) return NtFailure(0xC0000017);  // STATUS_NO_MEMORY
+  if (logon == nullptr) return NtFailure(kStatusNoMemory);
   Status s = Prepare(host, logon);
   if (!IsOk(s)) {
     TraceLine(trace, "logon: no SSPI Negotiate package here");

@@ -2,6 +2,7 @@
 #include "auth/spnego.h"
 
 #include "auth/ntlmssp.h"
+#include "base/ntstatus.h"
 #include "base/wire.h"
 
 namespace net {
@@ -17,8 +18,6 @@ constexpr int kAcceptIncomplete = 1;
 constexpr int kReject = 2;
 constexpr int kRequestMic = 3;
 constexpr int kNoState = -1;
-/// STATUS_LOGON_FAILURE: what a server's explicit reject means for us.
-constexpr uint32_t kStatusLogonFailure = 0xC000006D;
 /// Long-form lengths of up to 3 bytes: far beyond any token here.
 constexpr size_t kMaxLengthBytes = 3;
 

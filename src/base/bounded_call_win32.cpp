@@ -8,7 +8,7 @@
 #include <new>
 
 #include "base/bounded_call.h"
-#include "transport/socket.h"
+#include "base/clock.h"
 
 namespace net {
 namespace {

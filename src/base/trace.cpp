@@ -3,8 +3,6 @@
 
 #include <stdarg.h>
 
-#include "smb2/smb2.h"
-
 namespace net {
 
 void CloseTrace(Trace* trace) {
@@ -64,42 +62,6 @@ const char* StatusReason(Status s) {
     case StatusKind::kMalformed: return "a reply that breaks the protocol";
     default: return "a failure of our own";
   }
-}
-
-const char* Smb2CommandName(uint16_t command) {
-  static const char* const kNames[] = {
-      "NEGOTIATE", "SESSION_SETUP", "LOGOFF", "TREE_CONNECT", "TREE_DISCONNECT", "CREATE", "CLOSE",
-      "FLUSH",     "READ",          "WRITE",  "LOCK",         "IOCTL",           "CANCEL", "ECHO"};
-  return command < sizeof kNames / sizeof kNames[0] ? kNames[command] : "SMB2 command";
-}
-
-const char* NtStatusName(uint32_t status, char (&buffer)[16]) {
-  switch (status) {
-    case kStatusSuccess: return "STATUS_SUCCESS";
-    case kStatusPending: return "STATUS_PENDING";
-    case kStatusBufferOverflow: return "STATUS_BUFFER_OVERFLOW";
-    default: break;
-  }
-  size_t count = 0;
-  const PlatformErrorRow* table = PlatformErrorTable(&count);
-  for (size_t i = 0; i < count; ++i) {
-    if (table[i].kind == StatusKind::kNtStatus && table[i].code == status) return table[i].name;
-  }
-  snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(status));
-  return buffer;
-}
-
-const char* DialectName(uint16_t dialect, char (&buffer)[16]) {
-  switch (dialect) {
-    case kSmb2Dialect202: return "2.0.2";
-    case kSmb2Dialect210: return "2.1";
-    case kSmb2Dialect300: return "3.0";
-    case kSmb2Dialect302: return "3.0.2";
-    case kSmb2Dialect311: return "3.1.1";
-    default: break;
-  }
-  snprintf(buffer, sizeof buffer, "0x%04X", static_cast<unsigned>(dialect));
-  return buffer;
 }
 
 }  // namespace net

@@ -52,15 +52,6 @@ void WriteHeldLines(Trace* trace, const std::string& lines);
 /// What the platform's number for `s` stands for, for the trace's last line.
 const char* StatusReason(Status s);
 
-/// A name for an SMB2 command, for the trace.
-const char* Smb2CommandName(uint16_t command);
-
-/// The name of an NTSTATUS the table knows, else its hex in `buffer`.
-const char* NtStatusName(uint32_t status, char (&buffer)[16]);
-
-/// "2.0.2", "2.1", "3.0", "3.0.2", "3.1.1", else the hex in `buffer`.
-const char* DialectName(uint16_t dialect, char (&buffer)[16]);
-
 }  // namespace net
 
 #endif  // KESTRIN_NET_TRACE_H_

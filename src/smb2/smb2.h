@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/crypto.h"
+#include "base/ntstatus.h"
 #include "smb2/smb2_signing.h"
 #include "base/status.h"
 
@@ -36,11 +37,6 @@ enum Smb2Command : uint16_t {
 constexpr uint32_t kSmb2FlagResponse = 0x1;
 constexpr uint32_t kSmb2FlagAsync = 0x2;
 constexpr uint32_t kSmb2FlagRelated = 0x4;
-
-constexpr uint32_t kStatusSuccess = 0x00000000;
-constexpr uint32_t kStatusPending = 0x00000103;
-constexpr uint32_t kStatusBufferOverflow = 0x80000005;
-constexpr uint32_t kStatusMoreProcessing = 0xC0000016;
 
 /// NEGOTIATE SecurityMode bits (MS-SMB2 2.2.3, 2.2.4).
 constexpr uint16_t kSmb2SigningEnabled = 0x1;

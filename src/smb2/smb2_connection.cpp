@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "smb2/smb2_connection.h"
 
+#include "smb2/smb2_names.h"
 #include "transport/socket.h"
 
 namespace net {

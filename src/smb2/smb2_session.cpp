@@ -5,6 +5,7 @@
 
 #include "base/bounded_call.h"
 #include "base/crypto.h"
+#include "smb2/smb2_names.h"
 #include "transport/socket.h"
 
 namespace net {
@@ -15,10 +16,6 @@ namespace {
 constexpr int kMaxLegs = 4;
 /// SecurityBufferLength is 16 bits wide.
 constexpr size_t kMaxToken = 0xFFFF;
-/// What a server that does not implement VALIDATE_NEGOTIATE_INFO answers.
-constexpr uint32_t kStatusNotSupported = 0xC00000BB;
-constexpr uint32_t kStatusInvalidDeviceRequest = 0xC0000010;
-constexpr uint32_t kStatusFileClosed = 0xC0000128;
 
 const char* CipherName(AeadCipher c) {
   switch (c) {
@@ -346,6 +343,7 @@ Status CheckValidation(Smb2Connection* c, const Smb2Session& session, uint64_t i
   }
   if (!IsOk(s)) return s;
   uint32_t status = m.header.status;
+  // What a server that does not implement VALIDATE_NEGOTIATE_INFO answers.
   if (status == kStatusNotSupported || status == kStatusInvalidDeviceRequest ||
       status == kStatusFileClosed) {
     return OkStatus();

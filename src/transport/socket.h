@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "base/clock.h"
 #include "base/status.h"
 #include "base/trace.h"
 
@@ -18,28 +19,6 @@ namespace net {
 struct Connection {
   intptr_t handle = -1;
 };
-
-/// Milliseconds from a monotonic clock.
-uint64_t MonotonicMs();
-
-// The query has one deadline, a MonotonicMs time; every wait is given an
-// end no later than it, and what is left of it in milliseconds.
-
-/// Milliseconds left until `until`, 0 when past, capped to fit an int.
-inline uint32_t RemainingMs(uint64_t until) {
-  uint64_t now = MonotonicMs();
-  if (now >= until) return 0;
-  uint64_t left = until - now;
-  return left > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<uint32_t>(left);
-}
-
-/// The end of a wait that may take `limit_ms` from now, but never past
-/// `deadline`.
-inline uint64_t WaitEnd(uint64_t deadline, uint32_t limit_ms) {
-  uint64_t now = MonotonicMs();
-  if (now >= deadline) return now;
-  return deadline - now < limit_ms ? deadline : now + limit_ms;
-}
 
 /// Resolves `host` (a DNS name or an IPv4/IPv6 literal, UTF-8) with the
 /// system resolver (a literal without a thread or a look-up) and races

@@ -263,12 +263,6 @@ void DescribeAttempt(void* context, size_t i, char* text, size_t size) {
 
 }  // namespace
 
-uint64_t MonotonicMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<uint64_t>(t.tv_sec) * 1000 + static_cast<uint64_t>(t.tv_nsec) / 1000000;
-}
-
 Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms, uint64_t deadline_ms,
                   Connection* out, Trace* trace) {
   out->handle = -1;

@@ -214,18 +214,6 @@ int Chunk(size_t size) { return size > 0x40000000 ? 0x40000000 : static_cast<int
 
 }  // namespace
 
-uint64_t MonotonicMs() {
-  LARGE_INTEGER frequency;
-  LARGE_INTEGER counter;
-  if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0 ||
-      !QueryPerformanceCounter(&counter)) {
-    return GetTickCount();  // only without a performance counter (before XP)
-  }
-  uint64_t f = static_cast<uint64_t>(frequency.QuadPart);
-  uint64_t c = static_cast<uint64_t>(counter.QuadPart);
-  return c / f * 1000 + c % f * 1000 / f;  // split so that c * 1000 cannot overflow
-}
-
 Status ConnectTcp(const std::string& host, uint16_t port, uint32_t connect_ms, uint64_t deadline_ms,
                   Connection* out, Trace* trace) {
   out->handle = -1;
