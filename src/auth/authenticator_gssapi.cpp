@@ -16,7 +16,7 @@
 #include "auth/authenticator_gssapi.h"
 #include "base/crypto.h"
 #include "auth/gssapi_library.h"
-#include "query/server_name.h"
+#include "transport/host_address.h"
 
 namespace net {
 namespace {

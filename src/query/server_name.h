@@ -23,13 +23,6 @@ bool ServerHost(const char16_t* server, std::string* host);
 /// number is kept as `s` and the number, one given by name is dropped).
 std::u16string UncServerName(const char16_t* server, const std::string& host);
 
-/// Whether `host` (as ServerHost made it) is an address rather than a
-/// name: an IPv6 literal (it holds a ':'), or an IPv4 one in any of the
-/// forms the resolvers take as such (digits and dots; "0x" hex parts).
-/// Decided here and now, with no look-up: Kerberos has no principal for
-/// an address.
-bool HostIsAddress(const std::string& host);
-
 }  // namespace net
 
 #endif  // KESTRIN_NET_SERVER_NAME_H_

@@ -16,21 +16,9 @@
 #include "smb2/smb2_signing.h"
 #include "base/status.h"
 #include "base/trace.h"
+#include "transport/transport.h"
 
 namespace net {
-
-/// Moves whole SMB2 frames, and gives the randomness that goes into them;
-/// the query runs over this so that tests can feed it recorded or hostile
-/// replies. Both transfer calls block until done or failed.
-struct Transport {
-  void* context;
-  /// Sends `size` bytes.
-  Status (*send)(void* context, const uint8_t* data, size_t size);
-  /// Receives exactly `size` bytes, waiting at most `timeout_ms`.
-  Status (*receive)(void* context, uint8_t* data, size_t size, uint32_t timeout_ms);
-  /// Fills `out` with random bytes; null: the operating system's.
-  bool (*random)(void* context, uint8_t* out, size_t size) = nullptr;
-};
 
 struct Smb2Connection {
   Transport* transport = nullptr;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "smb2/smb2_connection.h"
 #include "base/status.h"
+#include "transport/transport.h"
 
 namespace net {
 
