@@ -104,7 +104,7 @@ void AppendOpenStep(const Exchange& x, size_t step, const Smb2Ids& ids,
   EncodeLsaBind(kBindCallId, &bind);
   // All ones: the file the CREATE before it opened.
   Smb2FileId file = ids.related ? Smb2FileId{~uint64_t{0}, ~uint64_t{0}} : x.file;
-  AppendPipeTransceive(f, ids, file, bind.data(), bind.size());
+  AppendPipeTransceive(f, ids, file, bind.data(), bind.size(), kRpcMaxFrag);
 }
 
 /// The TREE_CONNECT answer: the tree, and whether IPC$ wants encryption.
@@ -223,7 +223,7 @@ Status CallLsa(Exchange* x, uint32_t call_id, uint16_t opnum, const std::vector<
   Smb2Frame f;
   StartFrame(&f);
   if (validate) AppendValidateNegotiate(&f, validate_ids, x->session.offer);
-  AppendPipeTransceive(&f, ids, x->file, pdu.data(), pdu.size());
+  AppendPipeTransceive(&f, ids, x->file, pdu.data(), pdu.size(), kRpcMaxFrag);
   Status s = SendFrame(c, &f);
   if (IsOk(s) && validate) s = CheckValidation(c, x->session, validate_ids.message_id);
   if (!IsOk(s)) return s;

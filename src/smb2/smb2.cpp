@@ -3,7 +3,6 @@
 // read with WireReader; body offsets count from the message's header.
 #include "smb2/smb2.h"
 
-#include "rpc/dcerpc.h"
 #include "base/wire.h"
 
 namespace net {
@@ -20,12 +19,6 @@ constexpr uint16_t kPreauthContext = 1;
 constexpr uint16_t kEncryptionContext = 2;
 constexpr uint16_t kSigningContext = 8;
 constexpr uint16_t kSha512 = 1;
-/// The signing algorithms we offer, in our order of preference.
-constexpr SigningAlgorithm kOfferedSigning[] = {SigningAlgorithm::kAesGmac,
-                                                SigningAlgorithm::kAesCmac};
-/// The ciphers we offer for 3.1.1, GCM first.
-constexpr AeadCipher kOfferedCiphers[] = {AeadCipher::kAes128Gcm, AeadCipher::kAes128Ccm,
-                                          AeadCipher::kAes256Gcm, AeadCipher::kAes256Ccm};
 constexpr uint8_t kShareTypePipe = 2;
 constexpr uint64_t kRelatedSession = 0xFFFFFFFFFFFFFFFFull;
 constexpr uint32_t kRelatedTree = 0xFFFFFFFFu;
@@ -79,10 +72,8 @@ bool Offered(uint16_t dialect) {
 }
 
 bool OfferedSigning(uint16_t id) {
-  for (SigningAlgorithm a : kOfferedSigning) {
-    if (static_cast<uint16_t>(a) == id) return true;
-  }
-  return false;
+  const SigningRow* row = FindSigning(id);
+  return row != nullptr && row->offered;
 }
 
 // MS-SMB2 2.2.3.1.1: one hash algorithm, SHA-512, and a salt that fits.
@@ -100,14 +91,11 @@ bool ReadEncryptionContext(WireReader data, Smb2NegotiateResult* out) {
   uint16_t id = ReadU16(data);
   if (!ok(data) || count != 1) return false;
   if (id == 0) return true;
-  for (AeadCipher c : kOfferedCiphers) {
-    if (static_cast<uint16_t>(c) == id) {
-      out->can_encrypt = true;
-      out->cipher = c;
-      return true;
-    }
-  }
-  return false;
+  const CipherRow* row = FindCipher(id);
+  if (row == nullptr || !row->offered) return false;
+  out->can_encrypt = true;
+  out->cipher = row->id;
+  return true;
 }
 
 // MS-SMB2 2.2.3.1.7: the one algorithm the server chose, among ours.
@@ -151,6 +139,30 @@ void PutNegotiateContextHeader(WireWriter w, uint16_t type, uint16_t length) {
   PutU16(w, type);
   PutU16(w, length);
   PutU32(w, 0);  // Reserved
+}
+
+// MS-SMB2 2.2.3.1.2: the ciphers the table offers, in its order.
+void PutOfferedCiphers(WireWriter w) {
+  size_t rows = 0, count = 0;
+  const CipherRow* table = CipherTable(&rows);
+  for (size_t i = 0; i < rows; ++i) count += table[i].offered ? 1 : 0;
+  PutNegotiateContextHeader(w, kEncryptionContext, static_cast<uint16_t>(2 + 2 * count));
+  PutU16(w, static_cast<uint16_t>(count));
+  for (size_t i = 0; i < rows; ++i) {
+    if (table[i].offered) PutU16(w, static_cast<uint16_t>(table[i].id));
+  }
+}
+
+// MS-SMB2 2.2.3.1.7: the signing algorithms the table offers, in its order.
+void PutOfferedSigning(WireWriter w) {
+  size_t rows = 0, count = 0;
+  const SigningRow* table = SigningTable(&rows);
+  for (size_t i = 0; i < rows; ++i) count += table[i].offered ? 1 : 0;
+  PutNegotiateContextHeader(w, kSigningContext, static_cast<uint16_t>(2 + 2 * count));
+  PutU16(w, static_cast<uint16_t>(count));
+  for (size_t i = 0; i < rows; ++i) {
+    if (table[i].offered) PutU16(w, static_cast<uint16_t>(table[i].id));
+  }
 }
 
 }  // namespace
@@ -261,15 +273,9 @@ void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer&
   PutU16(w, kSha512);
   PutBytes(w, offer.salt, 32);
   PadTo(w, 8, header);
-  constexpr size_t kCipherCount = sizeof kOfferedCiphers / sizeof kOfferedCiphers[0];
-  PutNegotiateContextHeader(w, kEncryptionContext, 2 + 2 * kCipherCount);
-  PutU16(w, kCipherCount);
-  for (AeadCipher c : kOfferedCiphers) PutU16(w, static_cast<uint16_t>(c));
+  PutOfferedCiphers(w);
   PadTo(w, 8, header);
-  constexpr size_t kSigningCount = sizeof kOfferedSigning / sizeof kOfferedSigning[0];
-  PutNegotiateContextHeader(w, kSigningContext, 2 + 2 * kSigningCount);
-  PutU16(w, kSigningCount);
-  for (SigningAlgorithm a : kOfferedSigning) PutU16(w, static_cast<uint16_t>(a));
+  PutOfferedSigning(w);
 }
 
 // MS-SMB2 2.2.5
@@ -319,9 +325,9 @@ void AppendCreatePipe(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& pi
   PutUtf16(w, pipe);
 }
 
-// MS-SMB2 2.2.31: one PDU in, the pipe's answer out (at most kRpcMaxFrag).
+// MS-SMB2 2.2.31: one PDU in, the pipe's answer out (at most `max_output`).
 void AppendPipeTransceive(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file,
-                          const uint8_t* input, size_t input_size) {
+                          const uint8_t* input, size_t input_size, uint32_t max_output) {
   BeginRequest(f, ids, kSmb2Ioctl);
   WireWriter w{&f->bytes};
   PutU16(w, 57);
@@ -330,11 +336,11 @@ void AppendPipeTransceive(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& fi
   PutFileId(w, file);
   PutU32(w, kSmb2HeaderSize + 56);  // InputOffset
   PutU32(w, static_cast<uint32_t>(input_size));
-  PutU32(w, 0);  // MaxInputResponse
-  PutU32(w, 0);  // OutputOffset
-  PutU32(w, 0);  // OutputCount
-  PutU32(w, kRpcMaxFrag);
-  PutU32(w, 1);  // SMB2_0_IOCTL_IS_FSCTL
+  PutU32(w, 0);           // MaxInputResponse
+  PutU32(w, 0);           // OutputOffset
+  PutU32(w, 0);           // OutputCount
+  PutU32(w, max_output);  // MaxOutputResponse
+  PutU32(w, 1);           // SMB2_0_IOCTL_IS_FSCTL
   PutU32(w, 0);
   PutBytes(w, input, input_size);
 }

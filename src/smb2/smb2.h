@@ -13,7 +13,7 @@
 
 #include "base/crypto.h"
 #include "base/ntstatus.h"
-#include "smb2/smb2_signing.h"
+#include "smb2/smb2_algorithms.h"
 #include "base/status.h"
 
 namespace net {
@@ -149,8 +149,10 @@ void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer&
 void AppendSessionSetup(Smb2Frame* f, const Smb2Ids& ids, const uint8_t* token, size_t token_size);
 void AppendTreeConnect(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& path);
 void AppendCreatePipe(Smb2Frame* f, const Smb2Ids& ids, const std::u16string& pipe);
+/// FSCTL_PIPE_TRANSCEIVE: `input` to the pipe, its answer back, at most
+/// `max_output` bytes of it in the IOCTL's answer.
 void AppendPipeTransceive(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file,
-                          const uint8_t* input, size_t input_size);
+                          const uint8_t* input, size_t input_size, uint32_t max_output);
 void AppendRead(Smb2Frame* f, const Smb2Ids& ids, const Smb2FileId& file, uint32_t length);
 /// FSCTL_VALIDATE_NEGOTIATE_INFO with what `offer` sent (MS-SMB2 2.2.31.4).
 void AppendValidateNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer& offer);

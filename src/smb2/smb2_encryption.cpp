@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "smb2/smb2.h"
+#include "smb2/smb2_algorithms.h"
 #include "base/wire.h"
 
 namespace net {
@@ -31,10 +32,7 @@ constexpr char kServerToClientLabel[] = "SMBS2CCipherKey";
 
 const uint8_t* BytesOf(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
 
-bool KnownCipher(AeadCipher c) {
-  return c == AeadCipher::kAes128Ccm || c == AeadCipher::kAes128Gcm ||
-         c == AeadCipher::kAes256Ccm || c == AeadCipher::kAes256Gcm;
-}
+bool KnownCipher(AeadCipher c) { return FindCipher(static_cast<uint16_t>(c)) != nullptr; }
 
 /// True when the Nonce field's bytes past what the cipher uses are zero
 /// (MS-SMB2 2.2.41: CCM uses 11, GCM 12).

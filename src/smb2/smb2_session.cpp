@@ -5,6 +5,7 @@
 
 #include "base/bounded_call.h"
 #include "base/crypto.h"
+#include "smb2/smb2_algorithms.h"
 #include "smb2/smb2_names.h"
 #include "transport/socket.h"
 
@@ -16,15 +17,6 @@ namespace {
 constexpr int kMaxLegs = 4;
 /// SecurityBufferLength is 16 bits wide.
 constexpr size_t kMaxToken = 0xFFFF;
-
-const char* CipherName(AeadCipher c) {
-  switch (c) {
-    case AeadCipher::kAes128Ccm: return "AES-128-CCM";
-    case AeadCipher::kAes128Gcm: return "AES-128-GCM";
-    case AeadCipher::kAes256Ccm: return "AES-256-CCM";
-    default: return "AES-256-GCM";
-  }
-}
 
 void TraceNegotiated(Trace* trace, const Smb2NegotiateResult& n) {
   char dialect[16];

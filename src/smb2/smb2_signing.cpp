@@ -10,32 +10,16 @@
 namespace net {
 namespace {
 
-constexpr size_t kCommandOffset = 12;
 constexpr size_t kFlagsOffset = 16;
-constexpr size_t kMessageIdOffset = 24;
-constexpr uint16_t kSmb2Cancel = 0x000C;
 static_assert(kSmb2FlagSigned < 0x100, "SignSmb2Message sets it in the first byte of Flags");
 /// MS-SMB2 3.1.4.2: labels and contexts are passed with their NULs.
 constexpr char kCmacLabel[] = "SMB2AESCMAC";
 constexpr char kCmacContext[] = "SmbSign";
 constexpr char kSigningKeyLabel[] = "SMBSigningKey";
 
-uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
 uint32_t LoadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-/// MS-SMB2 3.1.4.1: the AES-GMAC nonce is the MessageId as on the wire,
-/// then a 32-bit little-endian role: bit 0 set when the server sends it
-/// (SMB2_FLAGS_SERVER_TO_REDIR), bit 1 set for a CANCEL request.
-void GmacNonce(const uint8_t* header, uint8_t nonce[12]) {
-  memcpy(nonce, header + kMessageIdOffset, 8);
-  uint32_t role = LoadU32(header + kFlagsOffset) & kSmb2FlagResponse;
-  if (LoadU16(header + kCommandOffset) == kSmb2Cancel) role |= 0x2;
-  nonce[8] = static_cast<uint8_t>(role);
-  nonce[9] = nonce[10] = nonce[11] = 0;
 }
 
 /// The signature of a message of at least a header, its Signature field
@@ -47,28 +31,11 @@ bool ComputeSignature(const Smb2SigningKey& key, const uint8_t* message, size_t 
   const ByteRange parts[3] = {{message, kSmb2SignatureOffset},
                               {kZeros, sizeof kZeros},
                               {message + kSmb2HeaderSize, size - kSmb2HeaderSize}};
-  switch (key.algorithm) {
-    case SigningAlgorithm::kHmacSha256: {
-      uint8_t full[32];  // MS-SMB2 3.1.4.1: the first 16 bytes are the signature
-      bool ok = HmacSha256(key.key, sizeof key.key, parts, 3, full);
-      if (ok) memcpy(out, full, 16);
-      WipeBytes(full, sizeof full);
-      return ok;
-    }
-    case SigningAlgorithm::kAesCmac: return AesCmac128(key.key, parts, 3, out);
-    case SigningAlgorithm::kAesGmac: {
-      uint8_t nonce[12];
-      GmacNonce(message, nonce);
-      return AesGmac128(key.key, nonce, parts, 3, out);
-    }
-  }
-  return false;  // a value outside the enumeration
+  const SigningRow* row = FindSigning(static_cast<uint16_t>(key.algorithm));
+  return row != nullptr && row->sign(key.key, message, parts, 3, out);
 }
 
-bool KnownAlgorithm(SigningAlgorithm a) {
-  return a == SigningAlgorithm::kHmacSha256 || a == SigningAlgorithm::kAesCmac ||
-         a == SigningAlgorithm::kAesGmac;
-}
+bool KnownAlgorithm(SigningAlgorithm a) { return FindSigning(static_cast<uint16_t>(a)) != nullptr; }
 
 /// The key for `dialect` from K16 (MS-SMB2 3.2.5.3.1, 3.1.4.2).
 bool DeriveFromK16(uint16_t dialect, SigningAlgorithm algorithm, const uint8_t k16[16],

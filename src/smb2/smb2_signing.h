@@ -7,14 +7,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-namespace net {
+#include "smb2/smb2_algorithms.h"
 
-/// The ids of SMB2_SIGNING_CAPABILITIES (MS-SMB2 2.2.3.1.7).
-enum class SigningAlgorithm : uint16_t {
-  kHmacSha256 = 0,
-  kAesCmac = 1,
-  kAesGmac = 2,
-};
+namespace net {
 
 constexpr uint32_t kSmb2FlagSigned = 0x8;
 /// Where the 16-byte Signature sits in the SMB2 header.

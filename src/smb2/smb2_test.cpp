@@ -173,7 +173,7 @@ TEST(Smb2Request, RelatedCompoundIsChainedAndPadded) {
   AppendCreatePipe(&f, related, u"lsarpc");
   related.message_id = 5;
   uint8_t pdu[5] = {1, 2, 3, 4, 5};
-  AppendPipeTransceive(&f, related, Smb2FileId(), pdu, sizeof(pdu));
+  AppendPipeTransceive(&f, related, Smb2FileId(), pdu, sizeof(pdu), 4280);
   ASSERT_TRUE(FinishFrame(&f));
 
   size_t pos = 0;
