@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The account-domain query: NEGOTIATE, the logon (anonymous: two
 // SESSION_SETUP legs; Kerberos one; NTLM two), the lsarpc pipe opened with
-// TREE_CONNECT + CREATE + IOCTL(BIND) (lsa_pipe.h), then one IOCTL per LSA
+// TREE_CONNECT + CREATE + IOCTL(BIND) (rpc/lsa_calls.h), then one IOCTL per LSA
 // call. Six round trips anonymously, five with Kerberos; on a server that
 // grants one credit at a time, two more. The connection is simply closed
 // at the end: the server needs no teardown.
@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "rpc/dcerpc.h"
-#include "rpc/lsa.h"
-#include "smb2/named_pipe.h"
+#include "rpc/lsa_calls.h"
 #include "transport/netbios_session.h"
 #include "query/server_name.h"
 #include "smb2/smb2.h"
@@ -30,21 +28,10 @@ constexpr uint32_t kQueryCallId = 3;
 
 // MS-LSAD 3.1.4.4.1 and 3.1.4.4.4: open the policy, ask for level 5.
 Status QueryPolicy(Exchange* x, AccountDomain* out) {
-  std::vector<uint8_t> stub;
-  EncodeOpenPolicy2(&stub);
-  RpcReply open;
-  Status s = CallLsa(x, kOpenPolicyCallId, kLsarOpenPolicy2, stub, &open);
-  if (!IsOk(s)) return s;
   PolicyHandle handle;
-  s = DecodeOpenPolicy2(open.stub.data(), open.stub.size(), &handle);
+  Status s = CallOpenPolicy2(x, kOpenPolicyCallId, &handle);
   if (!IsOk(s)) return s;
-
-  stub.clear();
-  EncodeQueryAccountDomain(handle, &stub);
-  RpcReply query;
-  s = CallLsa(x, kQueryCallId, kLsarQueryInformationPolicy, stub, &query);
-  if (!IsOk(s)) return s;
-  return DecodeAccountDomain(query.stub.data(), query.stub.size(), out);
+  return CallQueryAccountDomain(x, kQueryCallId, handle, out);
 }
 
 /// The whole exchange with `logon` (which it closes), keys wiped at the end.

@@ -14,6 +14,7 @@
 #include "smb2/smb2_connection.h"
 #include "base/status.h"
 #include "base/trace.h"
+#include "rpc/lsa.h"
 
 namespace net {
 
@@ -22,19 +23,6 @@ struct QueryLimits {
   uint32_t connect_ms = 5000;  // one connection attempt, per address
   uint32_t reply_ms = 10000;   // one reply, from the request's last byte
   uint32_t total_ms = 19000;   // the whole query, whatever the above say
-};
-
-/// A SID as the server sent it, at most 15 sub-authorities.
-struct DomainSid {
-  uint8_t revision = 1;
-  uint8_t sub_count = 0;
-  uint8_t authority[6] = {};
-  uint32_t sub[15] = {};
-};
-
-struct AccountDomain {
-  std::u16string name;
-  DomainSid sid;
 };
 
 /// How the query went, for callers that report it.

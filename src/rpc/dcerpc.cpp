@@ -27,9 +27,6 @@ constexpr uint16_t kNakVersionNotSupported = 4;
 /// nca_s_proto_error (C706 appendix N).
 constexpr uint32_t kNcaProtoError = 0x1C01000B;
 
-/// LSA 12345778-1234-ABCD-EF00-0123456789AB v0.0, in wire form.
-constexpr uint8_t kLsaSyntax[20] = {0x78, 0x57, 0x34, 0x12, 0x34, 0x12, 0xCD, 0xAB, 0xEF, 0x00,
-                                    0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0x00, 0x00, 0x00, 0x00};
 /// NDR 8A885D04-1CEB-11C9-9FE8-08002B104860 v2.0, in wire form.
 constexpr uint8_t kNdrSyntax[20] = {0x04, 0x5D, 0x88, 0x8A, 0xEB, 0x1C, 0xC9, 0x11, 0x9F, 0xE8,
                                     0x08, 0x00, 0x2B, 0x10, 0x48, 0x60, 0x02, 0x00, 0x00, 0x00};
@@ -100,8 +97,8 @@ Status CheckBindResult(uint16_t result, uint16_t reason, const uint8_t* syntax) 
 
 }  // namespace
 
-// C706 12.6.4.3, MS-RPCE 2.2.2.13: bind to LSA with NDR, one context.
-void EncodeLsaBind(uint32_t call_id, std::vector<uint8_t>* out) {
+// C706 12.6.4.3, MS-RPCE 2.2.2.13: bind to the interface with NDR, one context.
+void EncodeBind(uint32_t call_id, const RpcSyntax& interface, std::vector<uint8_t>* out) {
   WireWriter w{out};
   size_t start = out->size();
   PutHeader(w, kPtypeBind, call_id);
@@ -113,7 +110,7 @@ void EncodeLsaBind(uint32_t call_id, std::vector<uint8_t>* out) {
   PutU16(w, 0);  // p_cont_id
   PutU8(w, 1);   // n_transfer_syn
   PutU8(w, 0);
-  PutBytes(w, kLsaSyntax, sizeof kLsaSyntax);
+  PutBytes(w, interface.bytes, sizeof interface.bytes);
   PutBytes(w, kNdrSyntax, sizeof kNdrSyntax);
   PatchFragLength(w, start);
 }

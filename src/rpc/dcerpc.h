@@ -14,14 +14,19 @@
 
 namespace net {
 
-/// Our receive fragment size, also the IOCTL MaxOutputResponse.
+/// Our receive fragment size: the most a pipe may give us in one answer.
 constexpr uint16_t kRpcMaxFrag = 4280;
 /// The common PDU header's size.
 constexpr size_t kRpcHeaderSize = 16;
 
-/// Appends a BIND PDU for the LSA interface (12345778-1234-ABCD-EF00-0123456789AB
-/// v0.0) with the NDR transfer syntax, one context, id 0.
-void EncodeLsaBind(uint32_t call_id, std::vector<uint8_t>* out);
+/// An interface's syntax id (its UUID and version) in wire form.
+struct RpcSyntax {
+  uint8_t bytes[20];
+};
+
+/// Appends a BIND PDU for `interface` with the NDR transfer syntax, one
+/// context, id 0.
+void EncodeBind(uint32_t call_id, const RpcSyntax& interface, std::vector<uint8_t>* out);
 
 /// Checks a whole BIND_ACK or BIND_NAK PDU: version, type, call id, lengths,
 /// and that the one result is acceptance of NDR. A rejection gives kRpcFault

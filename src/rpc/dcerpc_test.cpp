@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rpc/dcerpc.h"
+#include "rpc/lsa.h"
 
 #include <gtest/gtest.h>
 

@@ -146,4 +146,8 @@ Status DecodeAccountDomain(const uint8_t* stub, size_t size, AccountDomain* out)
   return OkStatus();
 }
 
+void EncodeLsaBind(uint32_t call_id, std::vector<uint8_t>* out) {
+  EncodeBind(call_id, kLsaSyntax, out);
+}
+
 }  // namespace net

@@ -7,12 +7,30 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
 #include <vector>
 
-#include "query/domain_query.h"
 #include "base/status.h"
+#include "rpc/dcerpc.h"
 
 namespace net {
+
+/// A SID as the server sent it, at most 15 sub-authorities.
+struct DomainSid {
+  uint8_t revision = 1;
+  uint8_t sub_count = 0;
+  uint8_t authority[6] = {};
+  uint32_t sub[15] = {};
+};
+
+struct AccountDomain {
+  std::u16string name;
+  DomainSid sid;
+};
+
+/// LSA 12345778-1234-ABCD-EF00-0123456789AB v0.0, in wire form.
+constexpr RpcSyntax kLsaSyntax = {{0x78, 0x57, 0x34, 0x12, 0x34, 0x12, 0xCD, 0xAB, 0xEF, 0x00,
+                                   0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0x00, 0x00, 0x00, 0x00}};
 
 constexpr uint16_t kLsarOpenPolicy2 = 44;
 constexpr uint16_t kLsarQueryInformationPolicy = 7;
@@ -20,6 +38,9 @@ constexpr uint16_t kLsarQueryInformationPolicy = 7;
 struct PolicyHandle {
   uint8_t bytes[20];
 };
+
+/// Appends a BIND PDU for the LSA interface.
+void EncodeLsaBind(uint32_t call_id, std::vector<uint8_t>* out);
 
 /// Appends the LsarOpenPolicy2 request stub (SystemName "\\", QoS, access
 /// POLICY_VIEW_LOCAL_INFORMATION).
