@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "rpc/lsa_calls.h"
-#include "transport/netbios_session.h"
+#include "query/connect.h"
+#include "query/logon.h"
 #include "query/server_name.h"
 #include "smb2/smb2.h"
 #include "smb2/smb2_connection.h"
@@ -68,89 +69,6 @@ std::u16string TreePath(const char16_t* server, const std::string& host) {
   return u"\\\\" + UncServerName(server, host) + u"\\IPC$";
 }
 
-/// The connection behind a Transport.
-struct SocketLink {
-  Connection* connection;
-  uint32_t reply_ms;
-  uint64_t deadline;
-};
-
-Status SendOnSocket(void* context, const uint8_t* data, size_t size) {
-  SocketLink* link = static_cast<SocketLink*>(context);
-  uint32_t left = RemainingMs(WaitEnd(link->deadline, link->reply_ms));
-  if (left == 0) return TransportFailure(kReplyTimeout);
-  return SendAll(link->connection, data, size, left);
-}
-
-Status ReceiveOnSocket(void* context, uint8_t* data, size_t size, uint32_t timeout_ms) {
-  SocketLink* link = static_cast<SocketLink*>(context);
-  return ReceiveExact(link->connection, data, size, timeout_ms);
-}
-
-/// Whether a failure to connect means nothing answered on the port (rather
-/// than that the name is unknown or our side failed).
-bool NothingAnswered(Status s) {
-  return s.kind == StatusKind::kTransport &&
-         (s.code == kConnectRefused || s.code == kUnreachable || s.code == kConnectTimeout);
-}
-
-/// Connects to `port` on `host`, noted in `trace`.
-Status ConnectTraced(const std::string& host, uint16_t port, const QueryLimits& limits,
-                     uint64_t deadline, Connection* connection, Trace* trace) {
-  uint64_t start = MonotonicMs();
-  Status s = ConnectTcp(host, port, limits.connect_ms, deadline, connection, trace);
-  TraceLine(trace, "connect %s port %u: %s %u ms", host.c_str(), static_cast<unsigned>(port),
-            IsOk(s) ? "ok" : StatusReason(s), static_cast<unsigned>(MonotonicMs() - start));
-  return s;
-}
-
-/// A NetBIOS session with `host` on port 139, called by its name as the
-/// platform's client derives it; a server that does not go by that name is
-/// called again as "*SMBSERVER", the name every server answers to.
-Status OpenNetbiosSession(const std::string& host, const QueryLimits& limits, uint64_t deadline,
-                          Connection* connection, Trace* trace) {
-  std::string called = NetbiosCalledName(host);
-  const std::string calling = NetbiosCallingName(LocalComputerName());
-  for (;;) {
-    Status s = ConnectTraced(host, kNetbiosSessionPort, limits, deadline, connection, trace);
-    if (!IsOk(s)) return s;
-    SocketLink link{connection, limits.reply_ms, deadline};
-    Transport transport{&link, SendOnSocket, ReceiveOnSocket};
-    uint8_t refusal = 0;
-    s = RequestSession(&transport, called, calling, WaitEnd(deadline, limits.reply_ms), &refusal);
-    TraceLine(trace, "NetBIOS session, called %s, calling %s: %s (refusal 0x%02X)", called.c_str(),
-              calling.c_str(), IsOk(s) ? "ok" : StatusReason(s), refusal);
-    if (IsOk(s)) return s;
-    CloseConnection(connection);
-    if (refusal != kCalledNameNotPresent || called == kAnyServerName) return s;
-    called = kAnyServerName;
-  }
-}
-
-/// A connection for the exchange: to port 445, or, when nothing answers
-/// there, a NetBIOS session on port 139 (never once a server has spoken on
-/// 445). When 139 does not answer either, the failure on 445 stands.
-Status ConnectToServer(const std::string& host, const QueryLimits& limits, uint64_t deadline,
-                       Connection* connection, uint16_t* port, Trace* trace) {
-  *port = 445;
-  Status direct = ConnectTraced(host, 445, limits, deadline, connection, trace);
-  if (!NothingAnswered(direct)) return direct;
-  *port = kNetbiosSessionPort;
-  Status session = OpenNetbiosSession(host, limits, deadline, connection, trace);
-  return NothingAnswered(session) ? direct : session;
-}
-
-/// The logon to use: the caller's own, or anonymous when the platform has
-/// no mechanism at all.
-Status OpenLogon(const std::string& host, Authenticator* logon, Trace* trace) {
-  Status s = OpenCallerLogon(host, logon, trace);
-  if (IsSecurity(s, kNoCredential)) {
-    CloseLogon(logon);
-    s = OpenAnonymousLogon(logon);
-  }
-  return s;
-}
-
 }  // namespace
 
 Status RunDomainQuery(Transport* transport, Authenticator* logon, const QueryLimits& limits,
@@ -185,7 +103,7 @@ Status QueryTraced(const char16_t* server, const QueryLimits& limits, AccountDom
   if (IsOk(s)) s = OpenLogon(host, &logon, trace);
   if (IsOk(s)) {
     SocketLink link{&connection, limits.reply_ms, deadline};
-    Transport transport{&link, SendOnSocket, ReceiveOnSocket};
+    Transport transport = SocketTransport(&link);
     s = RunQuery(&transport, &logon, tree_path, limits.reply_ms, deadline, out, report, trace);
   }
   CloseLogon(&logon);

@@ -11,19 +11,13 @@
 #include <string>
 
 #include "auth/authenticator.h"
-#include "smb2/smb2_connection.h"
+#include "transport/transport.h"
 #include "base/status.h"
 #include "base/trace.h"
+#include "query/query_limits.h"
 #include "rpc/lsa.h"
 
 namespace net {
-
-/// How long the query may wait on the network, in milliseconds.
-struct QueryLimits {
-  uint32_t connect_ms = 5000;  // one connection attempt, per address
-  uint32_t reply_ms = 10000;   // one reply, from the request's last byte
-  uint32_t total_ms = 19000;   // the whole query, whatever the above say
-};
 
 /// How the query went, for callers that report it.
 struct QueryReport {
