@@ -14,29 +14,10 @@
 #include "base/crypto.h"
 #include "base/ntstatus.h"
 #include "smb2/smb2_algorithms.h"
+#include "smb2/smb2_header.h"
 #include "base/status.h"
 
 namespace net {
-
-constexpr size_t kSmb2HeaderSize = 64;
-/// The 4-byte direct-TCP prefix.
-constexpr size_t kSmb2FramePrefix = 4;
-/// The largest frame we accept: our replies are a few KiB at most.
-constexpr size_t kSmb2MaxFrame = 65536 + 1024;
-
-enum Smb2Command : uint16_t {
-  kSmb2Negotiate = 0,
-  kSmb2SessionSetup = 1,
-  kSmb2TreeConnect = 3,
-  kSmb2Create = 5,
-  kSmb2Read = 8,
-  kSmb2Ioctl = 11,
-  kSmb2Cancel = 12,
-};
-
-constexpr uint32_t kSmb2FlagResponse = 0x1;
-constexpr uint32_t kSmb2FlagAsync = 0x2;
-constexpr uint32_t kSmb2FlagRelated = 0x4;
 
 /// NEGOTIATE SecurityMode bits (MS-SMB2 2.2.3, 2.2.4).
 constexpr uint16_t kSmb2SigningEnabled = 0x1;

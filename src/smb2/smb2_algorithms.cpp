@@ -3,14 +3,10 @@
 
 #include <string.h>
 
-#include "smb2/smb2.h"
+#include "smb2/smb2_header.h"
 
 namespace net {
 namespace {
-
-constexpr size_t kCommandOffset = 12;
-constexpr size_t kFlagsOffset = 16;
-constexpr size_t kMessageIdOffset = 24;
 
 uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
@@ -39,9 +35,9 @@ bool SignAesCmac(const uint8_t key[16], const uint8_t*, const ByteRange* parts, 
 bool SignAesGmac(const uint8_t key[16], const uint8_t* header, const ByteRange* parts, size_t count,
                  uint8_t out[16]) {
   uint8_t nonce[12];
-  memcpy(nonce, header + kMessageIdOffset, 8);
-  uint32_t role = LoadU32(header + kFlagsOffset) & kSmb2FlagResponse;
-  if (LoadU16(header + kCommandOffset) == kSmb2Cancel) role |= 0x2;
+  memcpy(nonce, header + kSmb2MessageIdOffset, 8);
+  uint32_t role = LoadU32(header + kSmb2FlagsOffset) & kSmb2FlagResponse;
+  if (LoadU16(header + kSmb2CommandOffset) == kSmb2Cancel) role |= 0x2;
   nonce[8] = static_cast<uint8_t>(role);
   nonce[9] = nonce[10] = nonce[11] = 0;
   return AesGmac128(key, nonce, parts, count, out);

@@ -5,12 +5,11 @@
 #include <string.h>
 
 #include "base/crypto.h"
-#include "smb2/smb2.h"
+#include "smb2/smb2_header.h"
 
 namespace net {
 namespace {
 
-constexpr size_t kFlagsOffset = 16;
 static_assert(kSmb2FlagSigned < 0x100, "SignSmb2Message sets it in the first byte of Flags");
 /// MS-SMB2 3.1.4.2: labels and contexts are passed with their NULs.
 constexpr char kCmacLabel[] = "SMB2AESCMAC";
@@ -91,11 +90,11 @@ bool SignSmb2Message(const Smb2SigningKey& key, uint8_t* message, size_t size) {
   if (message == nullptr || size < kSmb2HeaderSize) return false;
   // The flag is covered by the MAC, so it is set first; a failure puts the
   // message back as it was.
-  const uint8_t old_flag_byte = message[kFlagsOffset];
-  message[kFlagsOffset] = static_cast<uint8_t>(old_flag_byte | kSmb2FlagSigned);
+  const uint8_t old_flag_byte = message[kSmb2FlagsOffset];
+  message[kSmb2FlagsOffset] = static_cast<uint8_t>(old_flag_byte | kSmb2FlagSigned);
   uint8_t signature[16];
   if (!ComputeSignature(key, message, size, signature)) {
-    message[kFlagsOffset] = old_flag_byte;
+    message[kSmb2FlagsOffset] = old_flag_byte;
     return false;
   }
   memcpy(message + kSmb2SignatureOffset, signature, sizeof signature);
@@ -104,7 +103,7 @@ bool SignSmb2Message(const Smb2SigningKey& key, uint8_t* message, size_t size) {
 
 bool VerifySmb2Message(const Smb2SigningKey& key, const uint8_t* message, size_t size) {
   if (message == nullptr || size < kSmb2HeaderSize) return false;
-  if ((LoadU32(message + kFlagsOffset) & kSmb2FlagSigned) == 0) return false;
+  if ((LoadU32(message + kSmb2FlagsOffset) & kSmb2FlagSigned) == 0) return false;
   uint8_t expected[16];
   if (!ComputeSignature(key, message, size, expected)) return false;
   return EqualConstantTime(expected, message + kSmb2SignatureOffset, sizeof expected);
