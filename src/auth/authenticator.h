@@ -6,8 +6,8 @@
 //   authenticator_anonymous.cpp  the anonymous NTLMSSP logon (every platform)
 //   authenticator_gssapi.cpp     the caller's credentials through GSSAPI (POSIX)
 //   authenticator_sspi.cpp       the caller's credentials through SSPI (Windows)
-#ifndef KESTRIN_NET_AUTHENTICATOR_H_
-#define KESTRIN_NET_AUTHENTICATOR_H_
+#ifndef KESTRIN_AUTH_AUTHENTICATOR_H_
+#define KESTRIN_AUTH_AUTHENTICATOR_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -85,4 +85,4 @@ Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_AUTHENTICATOR_H_
+#endif  // KESTRIN_AUTH_AUTHENTICATOR_H_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The GSSAPI logon's name for the server it logs on to (POSIX only).
-#ifndef KESTRIN_NET_AUTHENTICATOR_GSSAPI_H_
-#define KESTRIN_NET_AUTHENTICATOR_GSSAPI_H_
+#ifndef KESTRIN_AUTH_AUTHENTICATOR_GSSAPI_H_
+#define KESTRIN_AUTH_AUTHENTICATOR_GSSAPI_H_
 
 #include <string>
 
@@ -13,4 +13,4 @@ std::string KerberosServiceName(const std::string& host);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_AUTHENTICATOR_GSSAPI_H_
+#endif  // KESTRIN_AUTH_AUTHENTICATOR_GSSAPI_H_

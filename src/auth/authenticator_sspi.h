@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The SSPI logon's name for the server it logs on to (Windows only).
-#ifndef KESTRIN_NET_AUTHENTICATOR_SSPI_H_
-#define KESTRIN_NET_AUTHENTICATOR_SSPI_H_
+#ifndef KESTRIN_AUTH_AUTHENTICATOR_SSPI_H_
+#define KESTRIN_AUTH_AUTHENTICATOR_SSPI_H_
 
 #include <string>
 
@@ -14,4 +14,4 @@ bool SmbServiceName(const std::string& host, std::wstring* name);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_AUTHENTICATOR_SSPI_H_
+#endif  // KESTRIN_AUTH_AUTHENTICATOR_SSPI_H_

@@ -3,8 +3,8 @@
 // than when the program starts: a query that finds no credential, or never
 // gets as far as a logon, does not pay for mapping and binding the seven
 // libraries it brings.
-#ifndef KESTRIN_NET_GSSAPI_LIBRARY_H_
-#define KESTRIN_NET_GSSAPI_LIBRARY_H_
+#ifndef KESTRIN_AUTH_GSSAPI_LIBRARY_H_
+#define KESTRIN_AUTH_GSSAPI_LIBRARY_H_
 
 #include <gssapi/gssapi.h>
 #include <gssapi/gssapi_ext.h>
@@ -37,4 +37,4 @@ const GssApi* GssLibrary();
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_GSSAPI_LIBRARY_H_
+#endif  // KESTRIN_AUTH_GSSAPI_LIBRARY_H_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // NTLMSSP messages for an anonymous logon (MS-NLMP 2.2.1, 3.1.5.1.2).
-#ifndef KESTRIN_NET_NTLMSSP_H_
-#define KESTRIN_NET_NTLMSSP_H_
+#ifndef KESTRIN_AUTH_NTLMSSP_H_
+#define KESTRIN_AUTH_NTLMSSP_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -27,4 +27,4 @@ void EncodeNtlmAnonymousAuthenticate(uint32_t challenge_flags, std::vector<uint8
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_NTLMSSP_H_
+#endif  // KESTRIN_AUTH_NTLMSSP_H_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // SPNEGO (RFC 4178) around NTLMSSP for an anonymous SMB2 session setup.
-#ifndef KESTRIN_NET_SPNEGO_H_
-#define KESTRIN_NET_SPNEGO_H_
+#ifndef KESTRIN_AUTH_SPNEGO_H_
+#define KESTRIN_AUTH_SPNEGO_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -30,4 +30,4 @@ Status DecodeSpnegoFinal(const uint8_t* token, size_t size);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SPNEGO_H_
+#endif  // KESTRIN_AUTH_SPNEGO_H_

@@ -5,8 +5,8 @@
 // for it until the deadline and, if it is still running then, leaves it
 // behind: it finishes alone and frees what it worked on.
 // bounded_call_posix.cpp and bounded_call_win32.cpp implement it.
-#ifndef KESTRIN_NET_BOUNDED_CALL_H_
-#define KESTRIN_NET_BOUNDED_CALL_H_
+#ifndef KESTRIN_BASE_BOUNDED_CALL_H_
+#define KESTRIN_BASE_BOUNDED_CALL_H_
 
 #include <stdint.h>
 
@@ -32,4 +32,4 @@ CallOutcome RunBounded(const BoundedCall& call, uint64_t deadline);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_BOUNDED_CALL_H_
+#endif  // KESTRIN_BASE_BOUNDED_CALL_H_

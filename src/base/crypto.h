@@ -3,8 +3,8 @@
 // libgcrypt: SHA-512, HMAC-SHA256, AES-128-CMAC, AES-128-GMAC, the SP800-108
 // key derivation built on HMAC-SHA256, and AES-CCM and AES-GCM. Nothing here
 // is written by hand but the KDF's input.
-#ifndef KESTRIN_NET_CRYPTO_H_
-#define KESTRIN_NET_CRYPTO_H_
+#ifndef KESTRIN_BASE_CRYPTO_H_
+#define KESTRIN_BASE_CRYPTO_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -75,4 +75,4 @@ void WipeBytes(void* data, size_t size);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_CRYPTO_H_
+#endif  // KESTRIN_BASE_CRYPTO_H_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // What went wrong in a query, carried as a number from the layer that saw it
 // to the edge, and the one mapping from it to the platform's error numbers.
-#ifndef KESTRIN_NET_STATUS_H_
-#define KESTRIN_NET_STATUS_H_
+#ifndef KESTRIN_BASE_STATUS_H_
+#define KESTRIN_BASE_STATUS_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -97,4 +97,4 @@ const PlatformErrorRow* PlatformErrorTable(size_t* count);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_STATUS_H_
+#endif  // KESTRIN_BASE_STATUS_H_

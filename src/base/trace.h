@@ -3,8 +3,8 @@
 // line per step, so that a user can see why a query failed. Never a
 // password, ticket, key or token. Unset or empty, nothing is opened and
 // every call here returns at once.
-#ifndef KESTRIN_NET_TRACE_H_
-#define KESTRIN_NET_TRACE_H_
+#ifndef KESTRIN_BASE_TRACE_H_
+#define KESTRIN_BASE_TRACE_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -54,4 +54,4 @@ const char* StatusReason(Status s);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_TRACE_H_
+#endif  // KESTRIN_BASE_TRACE_H_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Conversions between UTF-8 and UTF-16 for the console and the command line,
 // and what counts as a control character in either.
-#ifndef KESTRIN_PLATFORM_UTF_H_
-#define KESTRIN_PLATFORM_UTF_H_
+#ifndef KESTRIN_BASE_UTF_H_
+#define KESTRIN_BASE_UTF_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -21,4 +21,4 @@ std::u16string Utf8ToUtf16(const char* text, size_t bytes);
 /// it could forge lines or drive the terminal.
 inline bool IsControlCharacter(uint32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
 
-#endif  // KESTRIN_PLATFORM_UTF_H_
+#endif  // KESTRIN_BASE_UTF_H_

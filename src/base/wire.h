@@ -5,8 +5,8 @@
 // what is left first, and a failed check sets a sticky flag, leaves the
 // position where it was and yields zero. Decoders read a whole structure and
 // then look at ok() once, so a truncated reply cannot slip through as garbage.
-#ifndef KESTRIN_NET_WIRE_H_
-#define KESTRIN_NET_WIRE_H_
+#ifndef KESTRIN_BASE_WIRE_H_
+#define KESTRIN_BASE_WIRE_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -154,4 +154,4 @@ inline void PatchU32(WireWriter w, size_t off, uint32_t v) {
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_WIRE_H_
+#endif  // KESTRIN_BASE_WIRE_H_

@@ -2,8 +2,8 @@
 // The account-domain query: from a computer's name to its account domain's
 // name and SID, over SMB2, a session with the caller's credentials (or an
 // anonymous one), the lsarpc pipe and two LSA calls.
-#ifndef KESTRIN_NET_DOMAIN_QUERY_H_
-#define KESTRIN_NET_DOMAIN_QUERY_H_
+#ifndef KESTRIN_QUERY_DOMAIN_QUERY_H_
+#define KESTRIN_QUERY_DOMAIN_QUERY_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -42,4 +42,4 @@ Status RunDomainQuery(Transport* transport, Authenticator* logon, const QueryLim
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_DOMAIN_QUERY_H_
+#endif  // KESTRIN_QUERY_DOMAIN_QUERY_H_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Turning the computer name a user typed into a host to connect to.
-#ifndef KESTRIN_NET_SERVER_NAME_H_
-#define KESTRIN_NET_SERVER_NAME_H_
+#ifndef KESTRIN_QUERY_SERVER_NAME_H_
+#define KESTRIN_QUERY_SERVER_NAME_H_
 
 #include <string>
 
@@ -25,4 +25,4 @@ std::u16string UncServerName(const char16_t* server, const std::string& host);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SERVER_NAME_H_
+#endif  // KESTRIN_QUERY_SERVER_NAME_H_

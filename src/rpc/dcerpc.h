@@ -2,8 +2,8 @@
 // DCE/RPC connection-oriented PDUs over a named pipe: BIND and its answers,
 // REQUEST, RESPONSE and FAULT, and the reassembly of fragmented replies.
 // (C706 chapter 12, MS-RPCE 2.2.2.)
-#ifndef KESTRIN_NET_DCERPC_H_
-#define KESTRIN_NET_DCERPC_H_
+#ifndef KESTRIN_RPC_DCERPC_H_
+#define KESTRIN_RPC_DCERPC_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -63,4 +63,4 @@ Status AddReplyFragment(const uint8_t* pdu, size_t size, uint32_t call_id, RpcRe
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_DCERPC_H_
+#endif  // KESTRIN_RPC_DCERPC_H_

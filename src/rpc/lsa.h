@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The two LSA calls of the query (MS-LSAD): LsarOpenPolicy2 and
 // LsarQueryInformationPolicy at level 5, PolicyAccountDomainInformation.
-#ifndef KESTRIN_NET_LSA_H_
-#define KESTRIN_NET_LSA_H_
+#ifndef KESTRIN_RPC_LSA_H_
+#define KESTRIN_RPC_LSA_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -61,4 +61,4 @@ Status DecodeAccountDomain(const uint8_t* stub, size_t size, AccountDomain* out)
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_LSA_H_
+#endif  // KESTRIN_RPC_LSA_H_

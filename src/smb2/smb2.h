@@ -2,8 +2,8 @@
 // SMB2 over direct TCP for the query: framing, the 64-byte header, the few
 // requests we send, chaining them into a related compound, and the checked
 // decoding of their responses (MS-SMB2 2.1, 2.2).
-#ifndef KESTRIN_NET_SMB2_H_
-#define KESTRIN_NET_SMB2_H_
+#ifndef KESTRIN_SMB2_SMB2_H_
+#define KESTRIN_SMB2_SMB2_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -185,4 +185,4 @@ size_t PlanFrame(const Smb2Credits& c, size_t wanted);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SMB2_H_
+#endif  // KESTRIN_SMB2_SMB2_H_

@@ -3,8 +3,8 @@
 // window, frames out (each request signed once the session has a key),
 // responses in (each verified then), interim answers skipped, every wait
 // bounded.
-#ifndef KESTRIN_NET_SMB2_CONNECTION_H_
-#define KESTRIN_NET_SMB2_CONNECTION_H_
+#ifndef KESTRIN_SMB2_SMB2_CONNECTION_H_
+#define KESTRIN_SMB2_SMB2_CONNECTION_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -68,4 +68,4 @@ inline Status ServerFailure(const Smb2Message& m) { return ServerRefusal(m.heade
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SMB2_CONNECTION_H_
+#endif  // KESTRIN_SMB2_SMB2_CONNECTION_H_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SMB3 encryption: the cipher keys of a session (MS-SMB2 3.1.4.2) and the
 // TRANSFORM_HEADER around encrypted messages (MS-SMB2 2.2.41, 3.1.4.3).
-#ifndef KESTRIN_NET_SMB2_ENCRYPTION_H_
-#define KESTRIN_NET_SMB2_ENCRYPTION_H_
+#ifndef KESTRIN_SMB2_SMB2_ENCRYPTION_H_
+#define KESTRIN_SMB2_SMB2_ENCRYPTION_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -63,4 +63,4 @@ void WipeCipherKeys(Smb2CipherKeys* keys);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SMB2_ENCRYPTION_H_
+#endif  // KESTRIN_SMB2_SMB2_ENCRYPTION_H_

@@ -2,8 +2,8 @@
 // Setting up the SMB2 session: NEGOTIATE, the logon through an
 // Authenticator, the signing key, and the check that nobody altered the
 // negotiation (MS-SMB2 3.2.4.2, 3.2.5.2, 3.2.5.3, 3.2.5.14.12).
-#ifndef KESTRIN_NET_SMB2_SESSION_H_
-#define KESTRIN_NET_SMB2_SESSION_H_
+#ifndef KESTRIN_SMB2_SMB2_SESSION_H_
+#define KESTRIN_SMB2_SMB2_SESSION_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -45,4 +45,4 @@ Status CheckValidation(Smb2Connection* c, const Smb2Session& session, uint64_t i
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SMB2_SESSION_H_
+#endif  // KESTRIN_SMB2_SMB2_SESSION_H_

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // SMB2 message signing (MS-SMB2 3.1.4.1), the signing key's derivation
 // (3.1.4.2) and the 3.1.1 preauth integrity hash (3.2.5.2, 3.2.5.3.1).
-#ifndef KESTRIN_NET_SMB2_SIGNING_H_
-#define KESTRIN_NET_SMB2_SIGNING_H_
+#ifndef KESTRIN_SMB2_SMB2_SIGNING_H_
+#define KESTRIN_SMB2_SMB2_SIGNING_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -56,4 +56,4 @@ void WipeSigningKey(Smb2SigningKey* key);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SMB2_SIGNING_H_
+#endif  // KESTRIN_SMB2_SMB2_SIGNING_H_

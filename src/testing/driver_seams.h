@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Included ahead of the driver's source in the driver tests: its allocations
 // go to a counting malloc that a test can make fail.
-#ifndef KESTRIN_TESTS_DRIVER_SEAMS_H_
-#define KESTRIN_TESTS_DRIVER_SEAMS_H_
+#ifndef KESTRIN_TESTING_DRIVER_SEAMS_H_
+#define KESTRIN_TESTING_DRIVER_SEAMS_H_
 
 #include <stddef.h>
 #include <stdlib.h>
@@ -13,4 +13,4 @@ void DriverTestFree(void* block);
 #define malloc DriverTestMalloc
 #define free DriverTestFree
 
-#endif  // KESTRIN_TESTS_DRIVER_SEAMS_H_
+#endif  // KESTRIN_TESTING_DRIVER_SEAMS_H_

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Byte helpers for the protocol tests: golden hex and exact-size copies.
-#ifndef KESTRIN_NET_TEST_BYTES_H_
-#define KESTRIN_NET_TEST_BYTES_H_
+#ifndef KESTRIN_TESTING_TEST_BYTES_H_
+#define KESTRIN_TESTING_TEST_BYTES_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -60,4 +60,4 @@ inline constexpr char kNtlmChallengeHex[] =
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_TEST_BYTES_H_
+#endif  // KESTRIN_TESTING_TEST_BYTES_H_

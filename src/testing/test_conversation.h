@@ -6,8 +6,8 @@
 //   "r HEX"  random bytes the query used  "t HEX"  a token of the logon
 //   "k HEX"  the logon's session key      "m NAME" the mechanism that ran
 // Frames keep their 4-byte direct-TCP prefix; "#" lines are notes.
-#ifndef KESTRIN_NET_TEST_CONVERSATION_H_
-#define KESTRIN_NET_TEST_CONVERSATION_H_
+#ifndef KESTRIN_TESTING_TEST_CONVERSATION_H_
+#define KESTRIN_TESTING_TEST_CONVERSATION_H_
 
 #include <gtest/gtest.h>
 #include <stddef.h>
@@ -215,4 +215,4 @@ inline Bytes IoctlFrame(Smb2Header h, uint32_t status, const Bytes& output) {
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_TEST_CONVERSATION_H_
+#endif  // KESTRIN_TESTING_TEST_CONVERSATION_H_

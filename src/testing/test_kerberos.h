@@ -2,8 +2,8 @@
 // Kerberos for the logon tests without a KDC: a made-up service ticket and
 // a ticket cache (MIT's file format, version 4) that holds it, so that the
 // Kerberos library makes an AP-REQ from the cache alone.
-#ifndef KESTRIN_NET_TEST_KERBEROS_H_
-#define KESTRIN_NET_TEST_KERBEROS_H_
+#ifndef KESTRIN_TESTING_TEST_KERBEROS_H_
+#define KESTRIN_TESTING_TEST_KERBEROS_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -124,4 +124,4 @@ inline bool Carries(const std::vector<uint8_t>& token, const std::vector<uint8_t
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_TEST_KERBEROS_H_
+#endif  // KESTRIN_TESTING_TEST_KERBEROS_H_

@@ -5,8 +5,8 @@
 // before has failed), the first connection made wins and the rest are closed.
 // The logic only; each socket layer supplies the operating system's side,
 // and tests a fake one with a clock of their own.
-#ifndef KESTRIN_NET_CONNECT_RACE_H_
-#define KESTRIN_NET_CONNECT_RACE_H_
+#ifndef KESTRIN_TRANSPORT_CONNECT_RACE_H_
+#define KESTRIN_TRANSPORT_CONNECT_RACE_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -79,4 +79,4 @@ Status RaceConnections(const RaceSockets& sockets, size_t count, const RaceLimit
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_CONNECT_RACE_H_
+#endif  // KESTRIN_TRANSPORT_CONNECT_RACE_H_

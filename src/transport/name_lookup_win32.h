@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Looking a host up on Windows, bounded by a deadline, for the socket layer
 // (socket_win32.cpp; name_lookup_win32.cpp implements it).
-#ifndef KESTRIN_NET_NAME_LOOKUP_WIN32_H_
-#define KESTRIN_NET_NAME_LOOKUP_WIN32_H_
+#ifndef KESTRIN_TRANSPORT_NAME_LOOKUP_WIN32_H_
+#define KESTRIN_TRANSPORT_NAME_LOOKUP_WIN32_H_
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -36,4 +36,4 @@ void ReleaseLookup(Lookup* lookup);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_NAME_LOOKUP_WIN32_H_
+#endif  // KESTRIN_TRANSPORT_NAME_LOOKUP_WIN32_H_

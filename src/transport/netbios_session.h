@@ -2,8 +2,8 @@
 // The NetBIOS session service on TCP port 139 (RFC 1001, RFC 1002): where a
 // server does not listen on 445, a session request naming it comes first,
 // then the same SMB2 exchange, framed alike.
-#ifndef KESTRIN_NET_NETBIOS_SESSION_H_
-#define KESTRIN_NET_NETBIOS_SESSION_H_
+#ifndef KESTRIN_TRANSPORT_NETBIOS_SESSION_H_
+#define KESTRIN_TRANSPORT_NETBIOS_SESSION_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -60,4 +60,4 @@ Status RequestSession(Transport* t, const std::string& called, const std::string
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_NETBIOS_SESSION_H_
+#endif  // KESTRIN_TRANSPORT_NETBIOS_SESSION_H_

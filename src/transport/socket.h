@@ -2,8 +2,8 @@
 // TCP connections with bounded waits, the clock and the system's randomness:
 // the query's only contact with the operating system. socket_posix.cpp and
 // socket_win32.cpp implement it.
-#ifndef KESTRIN_NET_SOCKET_H_
-#define KESTRIN_NET_SOCKET_H_
+#ifndef KESTRIN_TRANSPORT_SOCKET_H_
+#define KESTRIN_TRANSPORT_SOCKET_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -43,4 +43,4 @@ bool FillRandom(uint8_t* out, size_t size);
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SOCKET_H_
+#endif  // KESTRIN_TRANSPORT_SOCKET_H_

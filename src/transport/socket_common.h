@@ -14,8 +14,8 @@
 //               the route lost: the connection is gone     kClosed
 //   either:     no memory, buffers or descriptors here     kNoResources
 //               anything else                              kSocketFailure
-#ifndef KESTRIN_NET_SOCKET_COMMON_H_
-#define KESTRIN_NET_SOCKET_COMMON_H_
+#ifndef KESTRIN_TRANSPORT_SOCKET_COMMON_H_
+#define KESTRIN_TRANSPORT_SOCKET_COMMON_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -61,4 +61,4 @@ inline uint64_t RaceClock(void*) { return MonotonicMs(); }
 
 }  // namespace net
 
-#endif  // KESTRIN_NET_SOCKET_COMMON_H_
+#endif  // KESTRIN_TRANSPORT_SOCKET_COMMON_H_
