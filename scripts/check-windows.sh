@@ -202,8 +202,12 @@ run_tests() {  # name preset build-dir [left-out]
     number=$(sed -n "s/^.*Test *#\([0-9]*\): $test .*/\1/p" "$log" | head -1)
     [ -n "$number" ] || { echo "      $1 $test: did not run"; continue; }
     echo "      $1 $test: $(gtest_counts "$log" "$number")"
-    grep -Eq "Test +#$number: $test \.* +Passed" "$log" ||
-      grep "^$number: " "$log" | tail -15 | tr -d '\r' | sed 's/^/        /'
+    grep -Eq "Test +#$number: $test \.* +Passed" "$log" && continue
+    grep "^$number: " "$log" | tr -d '\r' | grep -v "^$number: *$" | tail -15 | sed 's/^/        /'
+    # A program that died says so only by stopping short of the summary.
+    grep -Eq "^$number: \[==========\] [0-9]+ tests? from .* ran\." "$log" ||
+      echo "        $1 $test ended without GoogleTest's summary, in:" \
+        "$(grep -o "^$number: \[ RUN      \] .*" "$log" | tail -1 | sed 's/.*\] //' | tr -d '\r')"
   done
   grep -E 'tests passed|tests failed' "$log" | sed 's/^/      /'
   if [ "$status" -eq 0 ] && grep -q '100% tests passed, 0 tests failed out of 2' "$log"; then
