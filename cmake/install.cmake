@@ -28,11 +28,18 @@ else()
   # which names /usr/share/common-licenses/Apache-2.0 for the text.
   install(FILES packaging/copyright README.md THIRD-PARTY.md
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The Debian changelog; the package holds it gzipped (changelog.gz, as a
+  # native package's).
+  install(FILES packaging/changelog DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME kestrin)
 set(CPACK_PACKAGE_VENDOR "the kestrin authors")
-set(CPACK_PACKAGE_CONTACT "the kestrin authors")
+# The package's maintainer: a name and a mail address, as Debian wants them.
+set(KESTRIN_PACKAGE_MAINTAINER "kestrin authors <kestrin-authors@example.org>" CACHE STRING
+  "Maintainer field of the Debian package: Name <address>")
+set(CPACK_PACKAGE_CONTACT "${KESTRIN_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTRIN_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ask a computer for its account domain's name and SID")
 set(CPACK_PACKAGE_DESCRIPTION "kestrin asks a computer over SMB2 and DCE/RPC (the LSA on the lsarpc
 pipe) for the name and security identifier of its account domain, and prints

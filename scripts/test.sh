@@ -7,9 +7,11 @@
 # real Samba servers in network namespaces (needs root), a bounded fuzzing
 # run, and the 32- and 64-bit Windows builds with their tests under Wine.
 # Marks the start and end of each stage with "===" and ends with a count of
-# the stages that passed, failed and were skipped. A stage that exits 77 could not run here
-# (the 32-bit tests where the machine runs no 32-bit code): skipped, never
-# passed.
+# the stages that passed, failed and were skipped. A stage that exits 77
+# could not run here (the 32-bit tests where the machine runs 32-bit code
+# neither natively nor under qemu-user): skipped, never passed. The 32-bit
+# stage's name says which way its Wine runs: natively, or emulated
+# (scripts/wine-i686.sh).
 #
 # The run's test servers carry a namespace prefix and a state directory of
 # its own (KESTRIN_NS_PREFIX, KESTRIN_SERVER_STATE; made from this shell's
@@ -56,7 +58,9 @@ stage "native build and tests" build_and_test default
 stage "Debian package" bash tests/package/package_test.sh build
 stage "sanitizer build and tests" build_and_test asan
 stage "fuzzing" bash scripts/fuzz.sh "${KESTRIN_FUZZ_SECONDS:-60}"
-stage "windows i686 build, tests and end-to-end under Wine" bash scripts/check-windows.sh --e2e x86
+i686_way=$(bash scripts/wine-i686.sh --way 2>/dev/null || echo "cannot run here")
+[ "$i686_way" != emulated ] || i686_way="emulated by qemu-user"
+stage "windows i686 build, tests and end-to-end under Wine, $i686_way" bash scripts/check-windows.sh --e2e x86
 stage "windows x86_64 build, tests and end-to-end under Wine" bash scripts/check-windows.sh --e2e x64
 
 echo "stages: $passed passed, $failed failed, $skipped skipped"

@@ -5,17 +5,24 @@
 # Usage: e2e_test.sh [--wine] [--only standalone|domain] path/to/kestrin
 #   --wine      the program is a Windows build (32- or 64-bit), run under Wine
 #               in the Wine prefix of its build folder (BUILD/wine), made on
-#               first use, with the loader that fits its PE header:
-#               /usr/lib/wine/wine (wine32:i386) for 32-bit x86, wine64 for
-#               x86-64
+#               first use, with the loader that fits its PE header: the
+#               32-bit one (wine32:i386) for 32-bit x86, through
+#               scripts/wine-i686.sh (natively or under qemu-user, as
+#               KESTRIN_I686_EMULATION says), wine64 for x86-64
 #   --only      only the standalone servers' part, or only the domain's
 #               (logons with credentials); both by default
+# Where the 32-bit Wine runs under qemu-user, the cases that start a thread
+# in the program (a name to look up: the look-up runs on a worker thread)
+# are skipped, each counted and named with the reason: under that emulation
+# the 32-bit Wine process dies at its first signal or exception after it has
+# started a second thread (see scripts/wine-i686.sh).
 # Exits 77 (skipped) when nothing could run: not root, or Samba missing.
 # The servers' namespaces carry $KESTRIN_NS_PREFIX, one of this run's own
 # unless the caller gives one, and only they are stopped at the end.
 set -uo pipefail
 wine=
 only=
+emulated=
 while [ $# -gt 1 ]; do
   case $1 in
     --wine) wine=yes; shift ;;
@@ -37,11 +44,14 @@ pe_machine() {
 
 if [ -n "$wine" ]; then
   case $(pe_machine "$kestrin") in
-    014c) wine=/usr/lib/wine/wine ;;
-    8664) wine=/usr/lib/wine/wine64 ;;
+    014c) wine=$here/../../scripts/wine-i686.sh
+          way=$("$wine" --way) || { echo "FAILED: the 32-bit Wine cannot run here"; exit 1; }
+          echo "e2e: the 32-bit Wine runs $way"
+          [ "$way" = emulated ] && emulated=yes ;;
+    8664) wine=/usr/lib/wine/wine64
+          [ -x "$wine" ] || { echo "FAILED: $wine is missing (wine64)"; exit 1; } ;;
     *) echo "not a 32- or 64-bit x86 Windows program: $kestrin"; exit 1 ;;
   esac
-  [ -x "$wine" ] || { echo "FAILED: $wine is missing (wine32:i386 for 32-bit programs)"; exit 1; }
 fi
 
 if [ "$(id -u)" -ne 0 ] || ! command -v smbd >/dev/null; then
@@ -66,6 +76,11 @@ state_of() { bash "$servers" where "$1" | cut -d' ' -f2; }
 
 passed=0
 failed=0
+skips=0
+threads_crash="the 32-bit Wine under qemu-user dies once the program has started a thread (a name is looked up on one)"
+skip_case() {  # name reason
+  skips=$((skips + 1)); echo "skipped: $1 ($2)"
+}
 check() {  # name expected-status expected-output actual-status actual-output
   if [ "$2" = "$4" ] && [ "$3" = "$5" ]; then
     passed=$((passed + 1)); echo "ok: $1"
@@ -121,6 +136,9 @@ standalone() {
   sales=$(ns sales) nolistener=$(ns nolistener)
 
   for target in 127.0.0.1 ::1 SALES '\\SALES' '\\127.0.0.1' ''; do
+    if [ -n "$emulated" ] && [[ $target == *SALES ]]; then
+      skip_case "query '$target'" "$threads_crash"; continue
+    fi
     run_in "$sales" "$target"
     check "query '$target'" 0 "$success" "$rc" "$out"
   done
@@ -244,10 +262,16 @@ libraries=$(ldd "$kestrin" 2>/dev/null)
 if [ "$only" != standalone ]; then
   if [ -n "$domain_missing" ]; then
     echo "skipped: logons with credentials ($domain_missing)"
+  elif [ -n "$emulated" ]; then
+    # Every logon here names its server: a look-up on a worker thread.
+    for case in "Kerberos under Wine, unsigned" "Kerberos under Wine, signing required" \
+                "no credentials under Wine: anonymous, refused"; do
+      skip_case "$case" "$threads_crash"
+    done
   else
     domain
   fi
 fi
 
-echo "e2e: $passed passed, $failed failed"
+echo "e2e: $passed passed, $failed failed$([ "$skips" -eq 0 ] || echo ", $skips skipped")"
 [ "$failed" -eq 0 ]

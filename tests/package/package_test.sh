@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: Apache-2.0
 # The Debian package: makes it from a native build (cpack -G DEB), inspects
 # it (dpkg-deb -c and -I: the files, the section, and a dependency for every
-# shared library the program is linked against), installs it with apt, runs
+# shared library the program is linked against; its changelog), runs lintian
+# on it (any error or warning fails), installs it with apt, runs
 # /usr/bin/kestrin against a test server in a network namespace, and removes
 # it again, leaving the machine's packages and /etc/nsswitch.conf as they
 # were.
@@ -46,7 +47,8 @@ deb=${debs[0]}
 contents=$(dpkg-deb -c "$deb" | awk '{ print $1, $2, $NF }')
 for want in '-rwxr-xr-x root/root ./usr/bin/kestrin' \
             '-rw-r--r-- root/root ./usr/share/man/man1/kestrin.1.gz' \
-            '-rw-r--r-- root/root ./usr/share/doc/kestrin/copyright'; do
+            '-rw-r--r-- root/root ./usr/share/doc/kestrin/copyright' \
+            '-rw-r--r-- root/root ./usr/share/doc/kestrin/changelog.gz'; do
   grep -qxF -- "$want" <<<"$contents"
   verdict "holds ${want##* }" $? "$contents"
 done
@@ -58,6 +60,15 @@ field() { dpkg-deb -f "$deb" "$1"; }
 version=$(sed -n 's/^project(kestrin VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 [ "$(field Package)" = kestrin ] && [ "$(field Version)" = "$version" ] && [ "$(field Section)" = net ]
 verdict "Package kestrin, Version $version, Section net" $? "$(dpkg-deb -I "$deb")"
+# The changelog's latest entry is this version's, and its maintainer the
+# package's.
+latest=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/kestrin/changelog.gz 2>/dev/null |
+         gzip -dc 2>/dev/null | dpkg-parsechangelog -l - -S Version 2>&1)
+[ "$latest" = "$version" ]
+verdict "changelog's latest entry is version $version" $? "latest entry: $latest"
+contact='^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$'
+[[ $(field Maintainer) =~ $contact ]]
+verdict "Maintainer is a name and a mail address" $? "Maintainer: $(field Maintainer)"
 # Every shared library the program needs, by the package that holds it.
 depends=$(field Depends)
 while read -r path; do
@@ -72,6 +83,15 @@ done < <(ldd "$build/kestrin" | awk '$2 == "=>" && $3 ~ /^\// { print $3 }' |
 # The GSSAPI library is loaded at run time, not linked: named all the same.
 [[ ", $depends," =~ ,\ libgssapi-krb5-2[\ ,] ]]
 verdict "Depends names libgssapi-krb5-2 (loaded when a logon needs it)" $? "Depends: $depends"
+
+# --- lintian, Debian's package checker: no error, no warning
+if command -v lintian >/dev/null; then
+  lint=$(lintian --tag-display-limit 0 "$deb" 2>&1)
+  ! grep -Eq '^[EW]: ' <<<"$lint"
+  verdict "lintian: no error, no warning" $? "$lint"
+else
+  verdict "lintian: no error, no warning" 1 "lintian is missing (scripts/packages.txt has it)"
+fi
 
 # --- installed with apt, run, removed
 if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null || ! command -v smbd >/dev/null; then
