@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/netapi.h"
-#include "platform/utf.h"
+#include "base/utf.h"
 
 int main(int argc, char** argv) {
   std::u16string server = argc > 1 ? Utf8ToUtf16(argv[1], strlen(argv[1])) : u"";

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "net/smb2_signing.h"
+#include "smb2/smb2_signing.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 
 #include <vector>
 
-#include "net/authenticator.h"
-#include "net/domain_query.h"
-#include "net/smb2.h"
+#include "auth/authenticator.h"
+#include "query/domain_query.h"
+#include "smb2/smb2.h"
 
 namespace {
 

@@ -9,14 +9,14 @@
 
 #include <vector>
 
-#include "net/dcerpc.h"
-#include "net/lsa.h"
-#include "net/netbios_session.h"
-#include "net/ntlmssp.h"
-#include "net/smb2.h"
-#include "net/smb2_encryption.h"
-#include "net/smb2_signing.h"
-#include "net/spnego.h"
+#include "rpc/dcerpc.h"
+#include "rpc/lsa.h"
+#include "transport/netbios_session.h"
+#include "auth/ntlmssp.h"
+#include "smb2/smb2.h"
+#include "smb2/smb2_encryption.h"
+#include "smb2/smb2_signing.h"
+#include "auth/spnego.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // loop that only time would end shows up as a fuzzer timeout, and fixed
 // "random" bytes, so every run of an input is the same. Nothing connects,
 // and nobody has credentials.
-#include "net/authenticator.h"
-#include "net/bounded_call.h"
-#include "net/socket.h"
+#include "auth/authenticator.h"
+#include "base/bounded_call.h"
+#include "transport/socket.h"
 
 namespace net {
 

@@ -29,7 +29,7 @@ record() {
   ip netns exec "$(where "$ns" 1)" env $credentials "$probe" --record "$raw" "$target" |
     sed "s|^|  $file: |"
   { printf '%s\n' "$header" | sed 's/^/# /; s/ *$//'
-    printf '#\n# Format: src/net/test_conversation.h. Made by scripts/record-conversations.sh.\n'
+    printf '#\n# Format: src/testing/test_conversation.h. Made by scripts/record-conversations.sh.\n'
     grep -v '^#' "$raw"; } >"$data/$file"
   rm -f "$raw"
 }

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Runs every check of the project: the code's layout (.clang-format), unit
-# and driver tests (plain and under AddressSanitizer and UndefinedBehavior-
-# Sanitizer), the integration and end-to-end tests against real Samba
-# servers in network namespaces (needs root), a bounded fuzzing run, and the
-# 32- and 64-bit Windows builds with their tests under Wine. Marks the start
-# and end of each stage with "===" and ends with a count of the stages that
-# passed, failed and were skipped. A stage that exits 77 could not run here
-# (the 32-bit tests where the machine runs 32-bit code neither natively nor
-# under qemu-user): skipped, never passed. The 32-bit stage's name says which
-# way its Wine runs: natively, or emulated (scripts/wine-i686.sh).
+# Runs every check of the project: the code's layout (.clang-format), the
+# layers' order (scripts/check-layers.py: no include from a folder above, no
+# cycle), unit and driver tests (plain and under AddressSanitizer and
+# UndefinedBehaviorSanitizer), the integration and end-to-end tests against
+# real Samba servers in network namespaces (needs root), a bounded fuzzing
+# run, and the 32- and 64-bit Windows builds with their tests under Wine.
+# Marks the start and end of each stage with "===" and ends with a count of
+# the stages that passed, failed and were skipped. A stage that exits 77
+# could not run here (the 32-bit tests where the machine runs 32-bit code
+# neither natively nor under qemu-user): skipped, never passed. The 32-bit
+# stage's name says which way its Wine runs: natively, or emulated
+# (scripts/wine-i686.sh).
 #
 # The run's test servers carry a namespace prefix and a state directory of
 # its own (KESTRIN_NS_PREFIX, KESTRIN_SERVER_STATE; made from this shell's
@@ -50,6 +52,7 @@ build_and_test() {  # preset
 }
 
 stage "formatting" bash scripts/check-format.sh
+stage "layers" python3 scripts/check-layers.py
 stage "native build and tests" build_and_test default
 # The native build as a Debian package: built, installed with apt, run, removed.
 stage "Debian package" bash tests/package/package_test.sh build

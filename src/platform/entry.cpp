@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/utf.h"
+#include "base/utf.h"
 #include "platform/win32_api.h"
 
 int main(int argc, char* argv[]) {

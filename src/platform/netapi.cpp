@@ -5,7 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "net/domain_query.h"
+#include "query/domain_query.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "net/smb2_encryption.h"
-#include "net/smb2_signing.h"
+#include "smb2/smb2_encryption.h"
+#include "smb2/smb2_signing.h"
 #include "probe_runner.h"
 
 namespace {

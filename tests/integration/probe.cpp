@@ -26,11 +26,11 @@
 
 #include <string>
 
-#include "net/authenticator.h"
-#include "net/domain_query.h"
-#include "net/server_name.h"
-#include "net/socket.h"
-#include "platform/utf.h"
+#include "auth/authenticator.h"
+#include "query/domain_query.h"
+#include "query/server_name.h"
+#include "transport/socket.h"
+#include "base/utf.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "net/socket.h"
+#include "transport/socket.h"
 
 namespace probe_runner {
 
