@@ -15,55 +15,59 @@
 #   qemu             emulated, even where the kernel could run it natively
 #   native           natively, even where the kernel refuses it
 #
-# Emulated, the loader runs under Debian's qemu-i386-static (qemu-user-static),
-# started explicitly: no binfmt_misc registration is needed. Only the 32-bit
-# program runs under emulation. The Wine prefix is a 64-bit one (made by the
-# 64-bit loader, as the 32-bit loader itself makes a new prefix), so the
-# processes Wine starts on its own (wineboot, services, conhost) are 64-bit
-# programs the kernel runs, and the wineserver is the native 64-bit one,
-# shared with native runs: its protocol is the same for 32- and 64-bit clients.
+# Emulated, the loader runs under qemu-i386 (qemu-user 10.0, from Debian 12's
+# backports: scripts/packages.txt), started explicitly: no binfmt_misc
+# registration is needed. Only the 32-bit program runs under emulation. The
+# Wine prefix is a 64-bit one (made by the 64-bit loader, as the 32-bit
+# loader itself makes a new prefix), so the processes Wine starts on its own
+# (wineboot, services, conhost) are 64-bit programs the kernel runs, and the
+# wineserver is the native 64-bit one, shared with native runs: its protocol
+# is the same for 32- and 64-bit clients.
 #
-# Two settings make Wine work under qemu 7.2 (Debian 12):
-#   WINELOADERNOEXEC=1  the loader normally re-executes itself (through the
-#       preloader, which Debian does not ship, else directly); the kernel
-#       would run that new 32-bit process natively, or refuse it. Set, the
-#       loader goes on in the emulated process. (Wine sets it itself for the
-#       re-executed loader, so natively every Wine process has it set too.)
-#   -R 0x81000000  the guest's address space: 2 GiB and 16 MiB, room for
-#       Windows' 2 GiB user space, the shared user data page at 0x7ffe0000
-#       and the loader at 0x7d000000. Without the preloader Wine reserves
-#       the address space above 2 GiB with MAP_FIXED_NOREPLACE, which qemu
-#       7.2 does not know and takes as a mere hint: every attempt lands
-#       elsewhere and fails, and Wine splits the range down to 64 KiB pieces,
-#       some 130000 slow calls over a 4 GiB guest space, over two minutes for
-#       each program started. With this space it starts in about 3 s.
+# WINELOADERNOEXEC=1: the loader normally re-executes itself (through the
+# preloader, which Debian does not ship, else directly); the kernel would run
+# that new 32-bit process natively, or refuse it. Set, the loader goes on in
+# the emulated process. (Wine sets it itself for the re-executed loader, so
+# natively every Wine process has it set too.)
 #
-# What does not work emulated: once the 32-bit program has started a second
-# thread, its first signal (the wineserver's SIGUSR1) or exception is handled
-# with the wrong thread's state, and the process dies (SIGSEGV, status 139,
-# or "wine client error: partial write", status 0, its output cut short).
-# Making Wine give each thread an LDT selector of its own for %fs, instead of
-# the one GDT slot that qemu keeps per process, changes nothing. The callers
-# leave such tests out when emulated, and count them as skipped.
+# Debian 12's own qemu-user (7.2) is refused: under it the 32-bit Wine dies
+# at the first signal (the wineserver's SIGUSR1) or exception that comes
+# after the program has started a second thread (SIGSEGV, status 139, or
+# "wine client error: partial write", status 0, its output cut short), and
+# every query that logs on with Kerberos or NTLM, or looks a name up, starts
+# one. The same programs and tests pass under 10.0.
 set -u
 loader=/usr/lib/wine/wine
-qemu=qemu-i386-static
+qemu=qemu-i386
+qemu_oldest=10
+
+# Why $qemu cannot run the 32-bit Wine (on standard error, status 1), or
+# nothing.
+qemu_fit() {
+  command -v "$qemu" >/dev/null ||
+    { echo "$qemu is missing (install qemu-user/bookworm-backports)" >&2; return 1; }
+  local version
+  version=$("$qemu" --version | sed -n '1s/^qemu-i386 version \([0-9.]*\).*/\1/p')
+  [ "${version%%.*}" -ge "$qemu_oldest" ] 2>/dev/null && return 0
+  echo "$qemu is ${version:-of an unknown version}, older than $qemu_oldest.0: the 32-bit Wine dies" \
+    "under it once the program starts a thread (install qemu-user/bookworm-backports)" >&2
+  return 1
+}
 
 # The way to run, or the reason there is none (on standard error, status 1).
 way() {
   case ${KESTRIN_I686_EMULATION:-auto} in
     native) echo native ;;
     qemu)
-      command -v "$qemu" >/dev/null ||
-        { echo "KESTRIN_I686_EMULATION=qemu, but $qemu is missing (install qemu-user-static)" >&2; return 1; }
+      qemu_fit || return 1
       echo emulated ;;
     auto)
       if "$loader" --version >/dev/null 2>&1; then
         echo native
-      elif command -v "$qemu" >/dev/null; then
+      elif qemu_fit 2>/dev/null; then
         echo emulated
       else
-        echo "the kernel runs no 32-bit x86 program (IA32 emulation off?) and $qemu is missing (install qemu-user-static)" >&2
+        echo "the kernel runs no 32-bit x86 program (IA32 emulation off?), and: $(qemu_fit 2>&1)" >&2
         return 1
       fi ;;
     *)
@@ -80,5 +84,5 @@ if [ "${1:-}" = --way ]; then
 fi
 case $how in
   native) exec "$loader" "$@" ;;
-  emulated) WINELOADERNOEXEC=1 exec "$qemu" -R 0x81000000 "$loader" "$@" ;;
+  emulated) WINELOADERNOEXEC=1 exec "$qemu" "$loader" "$@" ;;
 esac

@@ -22,7 +22,6 @@
 set -uo pipefail
 wine=
 only=
-emulated=
 while [ $# -gt 1 ]; do
   case $1 in
     --wine) wine=yes; shift ;;
@@ -46,8 +45,7 @@ if [ -n "$wine" ]; then
   case $(pe_machine "$kestrin") in
     014c) wine=$here/../../scripts/wine-i686.sh
           way=$("$wine" --way) || { echo "FAILED: the 32-bit Wine cannot run here"; exit 1; }
-          echo "e2e: the 32-bit Wine runs $way"
-          [ "$way" = emulated ] && emulated=yes ;;
+          echo "e2e: the 32-bit Wine runs $way" ;;
     8664) wine=/usr/lib/wine/wine64
           [ -x "$wine" ] || { echo "FAILED: $wine is missing (wine64)"; exit 1; } ;;
     *) echo "not a 32- or 64-bit x86 Windows program: $kestrin"; exit 1 ;;
@@ -76,11 +74,6 @@ state_of() { bash "$servers" where "$1" | cut -d' ' -f2; }
 
 passed=0
 failed=0
-skips=0
-threads_crash="the 32-bit Wine under qemu-user dies once the program has started a thread (a name is looked up on one)"
-skip_case() {  # name reason
-  skips=$((skips + 1)); echo "skipped: $1 ($2)"
-}
 check() {  # name expected-status expected-output actual-status actual-output
   if [ "$2" = "$4" ] && [ "$3" = "$5" ]; then
     passed=$((passed + 1)); echo "ok: $1"
@@ -136,9 +129,6 @@ standalone() {
   sales=$(ns sales) nolistener=$(ns nolistener)
 
   for target in 127.0.0.1 ::1 SALES '\\SALES' '\\127.0.0.1' ''; do
-    if [ -n "$emulated" ] && [[ $target == *SALES ]]; then
-      skip_case "query '$target'" "$threads_crash"; continue
-    fi
     run_in "$sales" "$target"
     check "query '$target'" 0 "$success" "$rc" "$out"
   done
@@ -262,16 +252,10 @@ libraries=$(ldd "$kestrin" 2>/dev/null)
 if [ "$only" != standalone ]; then
   if [ -n "$domain_missing" ]; then
     echo "skipped: logons with credentials ($domain_missing)"
-  elif [ -n "$emulated" ]; then
-    # Every logon here names its server: a look-up on a worker thread.
-    for case in "Kerberos under Wine, unsigned" "Kerberos under Wine, signing required" \
-                "no credentials under Wine: anonymous, refused"; do
-      skip_case "$case" "$threads_crash"
-    done
   else
     domain
   fi
 fi
 
-echo "e2e: $passed passed, $failed failed$([ "$skips" -eq 0 ] || echo ", $skips skipped")"
+echo "e2e: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
