@@ -15,14 +15,14 @@
 #   qemu             emulated, even where the kernel could run it natively
 #   native           natively, even where the kernel refuses it
 #
-# Emulated, the loader runs under qemu-i386 (qemu-user 10.0, from Debian 12's
-# backports: scripts/packages.txt), started explicitly: no binfmt_misc
-# registration is needed. Only the 32-bit program runs under emulation. The
-# Wine prefix is a 64-bit one (made by the 64-bit loader, as the 32-bit
-# loader itself makes a new prefix), so the processes Wine starts on its own
-# (wineboot, services, conhost) are 64-bit programs the kernel runs, and the
-# wineserver is the native 64-bit one, shared with native runs: its protocol
-# is the same for 32- and 64-bit clients.
+# Emulated, the loader runs under qemu-i386 (qemu-user 10.0 from Debian 12's
+# backports: scripts/packages.txt; any from 8.0 on, below), started
+# explicitly: no binfmt_misc registration is needed. Only the 32-bit program
+# runs under emulation. The Wine prefix is a 64-bit one (made by the 64-bit
+# loader, as the 32-bit loader itself makes a new prefix), so the processes
+# Wine starts on its own (wineboot, services, conhost) are 64-bit programs
+# the kernel runs, and the wineserver is the native 64-bit one, shared with
+# native runs: its protocol is the same for 32- and 64-bit clients.
 #
 # WINELOADERNOEXEC=1: the loader normally re-executes itself (through the
 # preloader, which Debian does not ship, else directly); the kernel would run
@@ -30,16 +30,23 @@
 # the emulated process. (Wine sets it itself for the re-executed loader, so
 # natively every Wine process has it set too.)
 #
-# Debian 12's own qemu-user (7.2) is refused: under it the 32-bit Wine dies
-# at the first signal (the wineserver's SIGUSR1) or exception that comes
-# after the program has started a second thread (SIGSEGV, status 139, or
-# "wine client error: partial write", status 0, its output cut short), and
-# every query that logs on with Kerberos or NTLM, or looks a name up, starts
-# one. The same programs and tests pass under 10.0.
+# qemu-user before 8.0, Debian 12's own 7.2 among them, is refused: it keeps
+# one emulated GDT for all the threads of a process, so a thread that sets
+# its TLS descriptor (set_thread_area, or clone's CLONE_SETTLS) sets every
+# thread's. The 32-bit Wine points %fs of each thread at that thread's TEB
+# through one such descriptor (and glibc %gs at its TLS); an older thread
+# keeps its cached segment base until it next loads %fs, which the return
+# from a signal handler does, and from then on runs on the newest thread's
+# TEB. So the first signal (the wineserver's SIGUSR1) or exception after a
+# second thread has started kills the process (SIGSEGV, status 139; "wine
+# client error: partial write"; or a wait on itself that never ends), and
+# every query that logs on with Kerberos or NTLM, or looks a name up,
+# starts a thread. qemu 8.0 gives each thread a GDT of its own ("linux-user:
+# fix bug about incorrect base addresss of gdt on i386 and x86_64").
 set -u
 loader=/usr/lib/wine/wine
 qemu=qemu-i386
-qemu_oldest=10
+qemu_oldest=8
 
 # Why $qemu cannot run the 32-bit Wine (on standard error, status 1), or
 # nothing.
