@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -151,6 +153,52 @@ TEST(Trace, TheFileIsPrivateAndNeverALink) {
   remove(path.c_str());
   rmdir(dir.c_str());
   SetTraceVariable(nullptr);
+}
+#else
+// The trace file, where it is made, opens to this user only: its DACL
+// allows this process's user, and no one else (Windows: that one entry,
+// protected from what the folder passes on; Wine keeps the DACL as Unix
+// permissions and gives back what they say, the group's among them).
+TEST(Trace, TheFileIsForThisUserOnly) {
+  std::string path = testing::TempDir() + "kestrin_trace_private.txt";
+  remove(path.c_str());
+  SetTraceVariable(path.c_str());
+  Trace trace;
+  OpenTrace(&trace);
+  ASSERT_TRUE(Tracing(&trace));
+  CloseTrace(&trace);
+  SetTraceVariable(nullptr);
+
+  HANDLE token;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  DWORD user[32], size = 0;
+  BOOL got = GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+  CloseHandle(token);
+  ASSERT_TRUE(got);
+  PSID self = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+  SID_IDENTIFIER_AUTHORITY world_authority = {SECURITY_WORLD_SID_AUTHORITY};
+  PSID everyone = nullptr;
+  ASSERT_TRUE(AllocateAndInitializeSid(&world_authority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                                       &everyone));
+
+  DWORD descriptor[256];
+  ASSERT_TRUE(GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor,
+                               sizeof descriptor, &size));
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* acl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+  ASSERT_TRUE(present && acl != nullptr) << "no DACL: open to everyone";
+  bool self_allowed = false;
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    ASSERT_TRUE(GetAce(acl, i, reinterpret_cast<void**>(&ace)));
+    if (ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    self_allowed = self_allowed || EqualSid(&ace->SidStart, self);
+    EXPECT_FALSE(EqualSid(&ace->SidStart, everyone)) << "everyone may open it";
+  }
+  EXPECT_TRUE(self_allowed);
+  FreeSid(everyone);
+  remove(path.c_str());
 }
 #endif
 

@@ -16,14 +16,42 @@
 namespace net {
 namespace {
 
-/// The file at `path`, opened for appending, made if missing; never a
-/// reparse point (a symbolic link or junction) at the last component:
-/// FILE_FLAG_OPEN_REPARSE_POINT opens the point itself, which is then
-/// refused, as is anything that is not a file on a disk.
+/// A security descriptor for a new file that only this process's user may
+/// open: a DACL of one entry, protected, so that nothing the folder would
+/// pass on is added (what 0600 is on POSIX).
+struct OwnerOnly {
+  SECURITY_DESCRIPTOR descriptor;
+  DWORD user[32];  // TOKEN_USER and the SID it points to
+  DWORD acl[32];
+};
+
+bool MakeOwnerOnly(OwnerOnly* o) {
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  BOOL got = GetTokenInformation(token, TokenUser, o->user, sizeof o->user, &size);
+  CloseHandle(token);
+  if (!got) return false;
+  PSID sid = reinterpret_cast<TOKEN_USER*>(o->user)->User.Sid;
+  ACL* acl = reinterpret_cast<ACL*>(o->acl);
+  return InitializeAcl(acl, sizeof o->acl, ACL_REVISION) &&
+         AddAccessAllowedAce(acl, ACL_REVISION, FILE_ALL_ACCESS, sid) &&
+         InitializeSecurityDescriptor(&o->descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+         SetSecurityDescriptorDacl(&o->descriptor, TRUE, acl, FALSE) &&
+         SetSecurityDescriptorControl(&o->descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+/// The file at `path`, opened for appending, made if missing (for this
+/// user only); never a reparse point (a symbolic link or junction) at the
+/// last component: FILE_FLAG_OPEN_REPARSE_POINT opens the point itself,
+/// which is then refused, as is anything that is not a file on a disk.
 HANDLE OpenAppending(const wchar_t* path) {
+  OwnerOnly owner_only;
+  if (!MakeOwnerOnly(&owner_only)) return INVALID_HANDLE_VALUE;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &owner_only.descriptor, FALSE};
   HANDLE h =
-      CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return h;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
