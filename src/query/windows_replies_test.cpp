@@ -58,6 +58,12 @@ Smb2Message View(const Bytes& message) {
   return m;
 }
 
+/// The security token of a SESSION_SETUP answer (inside `message`).
+void TokenOf(const Bytes& message, const uint8_t** token, size_t* size) {
+  uint16_t flags = 0;
+  EXPECT_TRUE(IsOk(DecodeSessionSetupResponse(View(message), &flags, token, size)));
+}
+
 /// The stub of the one RESPONSE PDU in a READ answer's data.
 Bytes StubOfRead(const Bytes& message, Status* status) {
   const uint8_t* data = nullptr;
@@ -96,10 +102,9 @@ TEST(WindowsReplies, NtlmChallengesWithAndWithoutDnsTreeName) {
        {Recorded("05_session_setup_ntlm_challenge_ws2022.hex"),
         WithHeader(kSmb2SessionSetup, kStatusMoreProcessing,
                    Recorded("07_session_setup_ntlm_challenge_win11_BODYONLY.hex"))}) {
-    uint16_t flags = 0;
     const uint8_t* token = nullptr;
     size_t size = 0;
-    ASSERT_TRUE(IsOk(DecodeSessionSetupResponse(View(message), &flags, &token, &size)));
+    TokenOf(message, &token, &size);
     uint32_t challenge_flags = 0;
     EXPECT_TRUE(IsOk(DecodeSpnegoChallenge(token, size, &challenge_flags)));
     EXPECT_NE(challenge_flags, 0u);
@@ -107,10 +112,9 @@ TEST(WindowsReplies, NtlmChallengesWithAndWithoutDnsTreeName) {
   // Sent to a client that spoke raw NTLMSSP, so answered in kind: a sound
   // CHALLENGE, yet no SPNEGO answer to the SPNEGO offer we make.
   Bytes raw = Recorded("04_session_setup_ntlm_challenge_ws2016.hex");
-  uint16_t flags = 0;
   const uint8_t* token = nullptr;
   size_t size = 0;
-  ASSERT_TRUE(IsOk(DecodeSessionSetupResponse(View(raw), &flags, &token, &size)));
+  TokenOf(raw, &token, &size);
   uint32_t challenge_flags = 0;
   EXPECT_TRUE(IsOk(DecodeNtlmChallenge(token, size, &challenge_flags)));
   EXPECT_EQ(DecodeSpnegoChallenge(token, size, &challenge_flags).kind, StatusKind::kMalformed);
