@@ -141,24 +141,13 @@ void PutNegotiateContextHeader(WireWriter w, uint16_t type, uint16_t length) {
   PutU32(w, 0);  // Reserved
 }
 
-// MS-SMB2 2.2.3.1.2: the ciphers the table offers, in its order.
-void PutOfferedCiphers(WireWriter w) {
-  size_t rows = 0, count = 0;
-  const CipherRow* table = CipherTable(&rows);
+// MS-SMB2 2.2.3.1.2 and 2.2.3.1.7: the ENCRYPTION_ or SIGNING_CAPABILITIES
+// context, with the ids of the table's offered rows in its order.
+template <typename Row>
+void PutOffered(WireWriter w, uint16_t type, const Row* table, size_t rows) {
+  size_t count = 0;
   for (size_t i = 0; i < rows; ++i) count += table[i].offered ? 1 : 0;
-  PutNegotiateContextHeader(w, kEncryptionContext, static_cast<uint16_t>(2 + 2 * count));
-  PutU16(w, static_cast<uint16_t>(count));
-  for (size_t i = 0; i < rows; ++i) {
-    if (table[i].offered) PutU16(w, static_cast<uint16_t>(table[i].id));
-  }
-}
-
-// MS-SMB2 2.2.3.1.7: the signing algorithms the table offers, in its order.
-void PutOfferedSigning(WireWriter w) {
-  size_t rows = 0, count = 0;
-  const SigningRow* table = SigningTable(&rows);
-  for (size_t i = 0; i < rows; ++i) count += table[i].offered ? 1 : 0;
-  PutNegotiateContextHeader(w, kSigningContext, static_cast<uint16_t>(2 + 2 * count));
+  PutNegotiateContextHeader(w, type, static_cast<uint16_t>(2 + 2 * count));
   PutU16(w, static_cast<uint16_t>(count));
   for (size_t i = 0; i < rows; ++i) {
     if (table[i].offered) PutU16(w, static_cast<uint16_t>(table[i].id));
@@ -273,9 +262,12 @@ void AppendNegotiate(Smb2Frame* f, const Smb2Ids& ids, const Smb2NegotiateOffer&
   PutU16(w, kSha512);
   PutBytes(w, offer.salt, 32);
   PadTo(w, 8, header);
-  PutOfferedCiphers(w);
+  size_t rows = 0;
+  const CipherRow* ciphers = CipherTable(&rows);
+  PutOffered(w, kEncryptionContext, ciphers, rows);
   PadTo(w, 8, header);
-  PutOfferedSigning(w);
+  const SigningRow* signing = SigningTable(&rows);
+  PutOffered(w, kSigningContext, signing, rows);
 }
 
 // MS-SMB2 2.2.5
