@@ -57,6 +57,7 @@ missing() {
 }
 
 # Debian 12, as root: anything else gets one line and no run at all.
+# shellcheck source=/dev/null
 system=$( (. "$os_release" 2>/dev/null && echo "${ID:-?} ${VERSION_ID:-?}") || echo "no $os_release")
 if [ "$system" != "debian 12" ]; then
   say "needs Debian 12 (this system: $system); run it on a Debian 12 machine, container or VM, as root"
