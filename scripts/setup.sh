@@ -74,6 +74,7 @@ fi
 # other apt that holds the package lock.
 export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -o DPkg::Lock::Timeout=900 -q)
+mkdir -p "$(readlink -f /var/lock)"  # /run/lock, where no boot made it
 exec 9>/var/lock/kestrin-packages.lock
 flock 9
 absent=$(missing | paste -sd' ')  # the other run may have installed it

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Runs every check of the project: the code's layout (.clang-format), the
-# layers' order (scripts/check-layers.py: no include from a folder above, no
-# cycle), unit and driver tests (plain and under AddressSanitizer and
+# set-up's own paths (tests/setup/setup_test.sh), the layers' order
+# (scripts/check-layers.py: no include from a folder above, no cycle), unit
+# and driver tests (plain and under AddressSanitizer and
 # UndefinedBehaviorSanitizer), the integration and end-to-end tests against
 # real Samba servers in network namespaces, a bounded fuzzing run, and the
 # 32- and 64-bit Windows builds with their tests under Wine.
@@ -59,6 +60,7 @@ build_and_test() {  # preset
 }
 
 stage "formatting" bash scripts/check-format.sh
+stage "set-up" bash tests/setup/setup_test.sh
 stage "layers" python3 scripts/check-layers.py
 stage "native build and tests" build_and_test default
 # The native build as a Debian package: built, installed with apt, run, removed.
