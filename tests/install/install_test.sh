@@ -68,6 +68,13 @@ problems=$("$helper" | awk -F'\t' '
     print $1 ": the entry does not name " $3 " (" $4 ")" }' <(echo "$entries") -)
 [ -n "$entries" ] && [ -z "$problems" ]
 verdict "the manual page has every status of the program's table, with its server statuses" $? "$problems"
+# And the other way: every number the page lists is one the program gives.
+problems=$(awk -F'\t' 'NR == FNR { known[$1]; next }
+                       { n = split($1, tag, /, */)
+                         for (i = 1; i <= n; i++) if (tag[i] ~ /^-?[0-9]+$/ && !(tag[i] in known)) print tag[i] ": on the page, not in the program" }' \
+           <("$helper") <(echo "$entries"))
+[ -z "$problems" ]
+verdict "every number of the manual page is one the program gives" $? "$problems"
 # The README's short table (its first column) holds numbers of the page.
 readme=$(sed -n '/^## Common status numbers$/,/^## /p' "$root/README.md" | grep '^| *-\?[0-9]' |
          awk -F'|' '{ print $2 }' | tr ',' '\n' | tr -d ' ')
