@@ -119,12 +119,12 @@ bool AcquireCredential(SspiLogon* logon) {
   return logon->have_credential;
 }
 
-/// What a failed first InitializeSecurityContext means. That call may
-/// already have asked a KDC, so whatever it says (no credential included:
-/// a KDC's answer can make it say that) is the logon's answer, whoever
-/// caused it: it must not turn a logon into an unsigned session. Only the
-/// local answers before it (no package, no credential handle) let the
-/// query go on anonymously.
+/// What a failed first InitializeSecurityContext means where Kerberos may
+/// have run. That call may already have asked a KDC, so whatever it says
+/// (no credential included: a KDC's answer can make it say that) is the
+/// logon's answer, whoever caused it: it must not turn a logon into an
+/// unsigned session. Only local answers (no package, no credential handle,
+/// NTLM alone finding no password) let the query go on anonymously.
 Status FailureBeforeToken(SECURITY_STATUS s) {
   switch (s) {
     case SEC_E_NO_AUTHENTICATING_AUTHORITY: return SecurityFailure(kNoAuthority);
@@ -176,6 +176,25 @@ SECURITY_STATUS Initialize(SspiLogon* logon, const uint8_t* in, size_t in_size,
   return s;
 }
 
+/// Whether Kerberos may run for the target, as this computer alone says: a
+/// name, and the Kerberos package takes a credential handle for the
+/// logged-on user (Wine's takes none without a ticket cache). Where it
+/// cannot, Negotiate's first call runs NTLM alone, which asks no one, and
+/// its "no credential" is this computer's own.
+bool KerberosMayRun(SspiLogon* logon) {
+  if (HostIsAddress(logon->host)) return false;
+  wchar_t package[] = L"Kerberos";
+  CredHandle credential;
+  TimeStamp expiry;
+  if (logon->sspi->AcquireCredentialsHandleW(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr,
+                                             nullptr, nullptr, nullptr, &credential,
+                                             &expiry) != SEC_E_OK) {
+    return false;
+  }
+  logon->sspi->FreeCredentialsHandle(&credential);
+  return true;
+}
+
 /// The first token. A failure before anything was made is mapped by
 /// FailureBeforeToken; `*size` the token's size.
 Status FirstStep(SspiLogon* logon, unsigned long* size, bool* finished, Trace* trace) {
@@ -187,12 +206,17 @@ Status FirstStep(SspiLogon* logon, unsigned long* size, bool* finished, Trace* t
     TraceLine(trace, "logon: SSPI has no credential of the logged-on user");
     return SecurityFailure(kNoCredential);
   }
+  bool kerberos = KerberosMayRun(logon);
   SECURITY_STATUS s = Initialize(logon, nullptr, 0, size);
   // A first step that leaves nothing to send has nothing to log on with.
   if (s >= 0 && *size == 0) s = SEC_E_NO_CREDENTIALS;
   if (s < 0) {
     TraceLine(trace, "logon: SSPI Negotiate failed with 0x%08lX before sending anything",
               static_cast<unsigned long>(s));
+    if (!kerberos && (s == SEC_E_NO_CREDENTIALS || s == SEC_E_UNKNOWN_CREDENTIALS)) {
+      TraceLine(trace, "logon: SSPI has no credential of the logged-on user for NTLM");
+      return SecurityFailure(kNoCredential);
+    }
     return FailureBeforeToken(s);
   }
   *finished = s == SEC_E_OK;

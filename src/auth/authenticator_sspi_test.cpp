@@ -118,6 +118,20 @@ TEST_F(SspiLogonTest, NoTicketAndNoNtlmCredentialMeansNoCredential) {
   Close();
 }
 
+// With a ticket-granting ticket, Kerberos may run for a name and may ask a
+// KDC (here one that refuses at once): whatever the first call then says
+// is the answer, never "no credential", which would make it anonymous.
+TEST_F(SspiLogonTest, ATicketHolderIsNeverMadeAnonymous) {
+  ASSERT_TRUE(WriteTicketCache(cache_, "", ServiceTicket("tgt")));
+  std::vector<uint8_t> token;
+  bool done = false;
+  Status s = FirstStep(kHost, &token, &done);
+  EXPECT_FALSE(IsOk(s));
+  EXPECT_FALSE(IsSecurity(s, kNoCredential)) << int(s.kind) << " " << s.code;
+  EXPECT_TRUE(token.empty());
+  Close();
+}
+
 TEST_F(SspiLogonTest, CachedTicketGivesAnApReqThatCarriesIt) {
   std::vector<uint8_t> ticket = ServiceTicket(kHost);
   ASSERT_TRUE(WriteTicketCache(cache_, kHost, ticket));
@@ -206,8 +220,14 @@ TEST(SspiServiceName, Utf8HostToUtf16) {
       << "a surrogate pair";
   EXPECT_FALSE(SmbServiceName("", &name));
   EXPECT_FALSE(SmbServiceName(std::string("a\0b", 3), &name));
+  // No name to log on to: no credential applies, as the first step says.
   Authenticator logon;
-  EXPECT_TRUE(IsSecurity(OpenCallerLogon("", &logon), kNoCredential));
+  ASSERT_TRUE(IsOk(OpenCallerLogon("", &logon)));
+  std::vector<uint8_t> token;
+  bool done = false;
+  EXPECT_TRUE(
+      IsSecurity(logon.step(logon.state, nullptr, 0, &token, &done, nullptr), kNoCredential));
+  logon.close(logon.state);
 }
 
 }  // namespace
