@@ -38,9 +38,14 @@ TEST(ServerHostTest, AddressLiterals) {
   EXPECT_EQ(HostOf(u"::1"), "::1");
   EXPECT_EQ(HostOf(u"[fe80::1%lo]"), "fe80::1%lo");
   EXPECT_EQ(HostOf(u"127.0.0.1"), "127.0.0.1");
-  EXPECT_TRUE(Refused(u"[]"));
+  // Brackets hold an IPv6 literal and nothing else.
+  const char16_t* not_v6[] = {u"[]", u"[127.0.0.1]", u"\\\\[127.0.0.1]", u"[sales]", u"[ ]"};
+  for (size_t i = 0; i < sizeof not_v6 / sizeof not_v6[0]; ++i) {
+    EXPECT_TRUE(Refused(not_v6[i])) << i;
+  }
   // Unmatched brackets are left for the resolver to refuse.
   EXPECT_EQ(HostOf(u"[::1"), "[::1");
+  EXPECT_EQ(HostOf(u"[sales"), "[sales");
 }
 
 TEST(ServerHostTest, Utf16ToUtf8) {
@@ -67,8 +72,8 @@ TEST(ServerHostTest, LengthLimitCountsUtf8Bytes) {
   EXPECT_TRUE(Refused(std::u16string(256, u'a')));
   EXPECT_TRUE(Refused(u"\\\\" + std::u16string(256, u'a')));
   // Brackets do not count; what is inside them does.
-  EXPECT_EQ(HostOf((u"[" + std::u16string(255, u'a') + u"]").c_str()).size(), 255u);
-  EXPECT_TRUE(Refused(u"[" + std::u16string(256, u'a') + u"]"));
+  EXPECT_EQ(HostOf((u"[fe80::1%" + std::u16string(247, u'a') + u"]").c_str()).size(), 255u);
+  EXPECT_TRUE(Refused(u"[fe80::1%" + std::u16string(248, u'a') + u"]"));
   // 127 two-byte letters are 254 bytes, 128 are 256.
   EXPECT_EQ(HostOf(std::u16string(127, u'\u00fc').c_str()).size(), 254u);
   EXPECT_TRUE(Refused(std::u16string(128, u'\u00fc')));
