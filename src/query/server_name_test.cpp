@@ -2,6 +2,7 @@
 #include "query/server_name.h"
 
 #include <gtest/gtest.h>
+#include <stdint.h>
 
 #include <string>
 
@@ -60,6 +61,38 @@ TEST(ServerHostTest, Utf16ToUtf8) {
   EXPECT_TRUE(Refused(u"\xDBFF\xD800\xDC00"));  // high, then a whole pair
 }
 
+// A surrogate pair is a high surrogate (U+D800 to U+DBFF), then a low one
+// (U+DC00 to U+DFFF); any other surrogate, in either place, is unpaired.
+// Every surrogate first, before the units at the low range's edges, and
+// every unit second, after those at the high range's edges.
+TEST(ServerHostTest, OnlyAHighThenALowSurrogateIsAPair) {
+  auto paired = [](char16_t first, char16_t second) {
+    return first >= 0xD800 && first < 0xDC00 && second >= 0xDC00 && second < 0xE000;
+  };
+  auto check = [&](char16_t first, char16_t second) {
+    const char16_t name[] = {first, second, 0};
+    std::string host;
+    bool taken = net::ServerHost(name, &host);
+    bool surrogate_alone =
+        (first >= 0xD800 && first < 0xE000) || (second >= 0xD800 && second < 0xE000);
+    ASSERT_EQ(taken, paired(first, second) || !surrogate_alone) << int(first) << " " << int(second);
+    if (paired(first, second)) {
+      ASSERT_EQ(host.size(), 4u);
+    }
+  };
+  const char16_t edges[] = {0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, u'x'};
+  for (uint32_t first = 0xD800; first < 0xE000; ++first) {
+    for (char16_t second : edges) {
+      check(static_cast<char16_t>(first), second);
+    }
+  }
+  for (uint32_t second = 0xD7FF; second <= 0xE000; ++second) {
+    for (char16_t first : edges) {
+      check(first, static_cast<char16_t>(second));
+    }
+  }
+}
+
 TEST(ServerHostTest, ControlCharacters) {
   EXPECT_TRUE(Refused(u"sa\tles"));
   EXPECT_TRUE(Refused(u"sales\r\n"));
@@ -109,6 +142,26 @@ TEST(UncServerNameTest, Ipv6LiteralsTakeTheLiteralNetForm) {
   EXPECT_EQ(Unc(u"64:ff9b::255.255.255.255"), u"64-ff9b--ffff-ffff.ipv6-literal.net");
   // Not an address: left as it was for the resolver to refuse.
   EXPECT_EQ(Unc(u"::1.2.3.256"), u"0--1.2.3.256.ipv6-literal.net");
+}
+
+// A dotted tail with anything but digits between its dots is no IPv4
+// address and stays as typed: every printable character that is not a
+// digit, in place of an octet, after one and before one. (':' and '%'
+// end the tail, '/' and '\\' are no name.)
+TEST(UncServerNameTest, ADottedTailWithANonDigitStaysAsTyped) {
+  for (char16_t c = 0x20; c < 0x7F; ++c) {
+    if ((c >= u'0' && c <= u'9') || c == u'.' || c == u':' || c == u'%' || c == u'/' ||
+        c == u'\\') {
+      continue;
+    }
+    const std::u16string tails[] = {u"1.2.3." + std::u16string(1, c),
+                                    u"1.2.3.4" + std::u16string(1, c),
+                                    std::u16string(1, c) + u"1.2.3.4"};
+    for (const std::u16string& tail : tails) {
+      std::u16string name = Unc((u"::ffff:" + tail).c_str());
+      EXPECT_NE(name.find(tail), std::u16string::npos) << int(c);
+    }
+  }
 }
 
 }  // namespace
