@@ -2,6 +2,10 @@
 #include "auth/spnego.h"
 
 #include <gtest/gtest.h>
+#include <stddef.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "auth/ntlmssp.h"
 #include "testing/test_bytes.h"
@@ -72,6 +76,54 @@ TEST(Spnego, ChallengeRejectionsAndBreakage) {
   // negState and supportedMech only: no CHALLENGE to read.
   std::vector<uint8_t> no_token = Concat(Hex("A1 15 30 13 A0 03 0A 01 01 A1 0C"), Hex(kNtlmOidHex));
   EXPECT_EQ(Challenge(no_token, &flags).kind, StatusKind::kMalformed);
+}
+
+/// `tag`, a DER length (short form, or 0x81 and one byte), `content`.
+std::vector<uint8_t> Tlv(uint8_t tag, const std::vector<uint8_t>& content) {
+  std::vector<uint8_t> out = {tag};
+  if (content.size() >= 0x80) out.push_back(0x81);
+  out.push_back(static_cast<uint8_t>(content.size()));
+  return Concat(out, content);
+}
+
+/// A NegTokenResp: negState `state`, supportedMech holding `mech`, and a
+/// responseToken when `response` is not empty.
+std::vector<uint8_t> Answer(uint8_t state, const std::vector<uint8_t>& mech,
+                            const std::vector<uint8_t>& response) {
+  std::vector<uint8_t> fields = Concat(Tlv(0xA0, Tlv(0x0A, {state})), Tlv(0xA1, mech));
+  if (!response.empty()) fields = Concat(fields, Tlv(0xA2, Tlv(0x04, response)));
+  return Tlv(0xA1, Tlv(0x30, fields));
+}
+
+// The server's supportedMech must be NTLM's OID, the only one offered,
+// byte for byte and of its length: Kerberos's OIDs (9 bytes), NTLM's cut
+// short at every length, NTLM's with more after it. Where supportedMech is
+// the last field, the rest of NTLM's OID follows the token, so that a
+// compare that ran past the field would find it there.
+TEST(Spnego, SupportedMechIsNtlmAndNothingElse) {
+  const std::vector<uint8_t> ntlm = Hex(kNtlmOidHex), challenge = Hex(kNtlmChallengeHex);
+  uint32_t flags = 0;
+  ASSERT_TRUE(IsOk(Challenge(Answer(1, ntlm, challenge), &flags)));
+  const std::vector<uint8_t> done = Answer(0, ntlm, {});
+  ASSERT_TRUE(IsOk(DecodeSpnegoFinal(done.data(), done.size())));
+  std::vector<std::vector<uint8_t>> others = {
+      Hex("06 09 2A 86 48 86 F7 12 01 02 02"),  // Kerberos 5
+      Hex("06 09 2A 86 48 82 F7 12 01 02 02"),  // Kerberos 5, the older number
+  };
+  for (size_t n = 0; n < ntlm.size(); ++n) others.push_back(Prefix(ntlm, n));
+  for (size_t more = 1; more <= 4; ++more) {
+    others.push_back(Concat(ntlm, std::vector<uint8_t>(more, 0x0A)));
+  }
+  for (const std::vector<uint8_t>& mech : others) {
+    EXPECT_EQ(Challenge(Answer(1, mech, challenge), &flags).kind, StatusKind::kMalformed)
+        << mech.size();
+    std::vector<uint8_t> rest(
+        ntlm.begin() + static_cast<ptrdiff_t>(std::min(mech.size(), ntlm.size())), ntlm.end());
+    std::vector<uint8_t> final_token = Concat(Answer(0, mech, {}), rest);
+    EXPECT_EQ(DecodeSpnegoFinal(final_token.data(), final_token.size()).kind,
+              StatusKind::kMalformed)
+        << mech.size();
+  }
 }
 
 TEST(Spnego, DerLengthsAreBounded) {

@@ -24,7 +24,9 @@ struct Trace {
 
 /// Opens the trace that KESTRIN_TRACE names, appending: a regular file,
 /// made with mode 0600 when it does not exist, and never through a
-/// symbolic link (or, on Windows, a reparse point) at its last component.
+/// symbolic link (or, on Windows, a reparse point) at its last component,
+/// nor one with another name (a hard link), nor, on POSIX, one that
+/// another user owns.
 /// A path that cannot be opened so is no trace, and the query goes on as
 /// without one. trace_posix.cpp and trace_win32.cpp implement it.
 void OpenTrace(Trace* trace);

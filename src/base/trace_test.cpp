@@ -44,6 +44,25 @@ std::string ReadFile(const std::string& path) {
   return text;
 }
 
+void WriteFile(const std::string& path, const char* text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fputs(text, f);
+  fclose(f);
+}
+
+/// Whether KESTRIN_TRACE=`path` opens a trace; one line is written if so.
+bool TraceOpensAt(const std::string& path) {
+  SetTraceVariable(path.c_str());
+  Trace trace;
+  OpenTrace(&trace);
+  bool tracing = Tracing(&trace);
+  TraceLine(&trace, "two");
+  CloseTrace(&trace);
+  SetTraceVariable(nullptr);
+  return tracing;
+}
+
 TEST(Trace, UnsetOrEmptyOpensNothing) {
   for (const char* value : {static_cast<const char*>(nullptr), ""}) {
     SetTraceVariable(value);
@@ -119,7 +138,8 @@ TEST(Trace, OutsideTextIsEscapedByteByByte) {
 #ifndef _WIN32
 // The trace file: made 0600 whatever the umask, appended to, and never
 // through a symbolic link planted at its name, nor a FIFO that would
-// block the query.
+// block the query, nor a hard link to a file someone else chose (that is
+// left as it was; with one name left, the file is taken).
 TEST(Trace, TheFileIsPrivateAndNeverALink) {
   std::string dir = testing::TempDir() + "kestrin_trace_dir";
   std::string path = dir + "/trace.txt", target = dir + "/elsewhere.txt";
@@ -140,19 +160,43 @@ TEST(Trace, TheFileIsPrivateAndNeverALink) {
   remove(path.c_str());
 
   ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
-  OpenTrace(&trace);
-  EXPECT_FALSE(Tracing(&trace));
-  CloseTrace(&trace);
+  EXPECT_FALSE(TraceOpensAt(path));
   EXPECT_NE(access(target.c_str(), F_OK), 0) << "nothing made where the link points";
   remove(path.c_str());
 
   ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-  OpenTrace(&trace);  // returns at once: no reader, and no regular file
-  EXPECT_FALSE(Tracing(&trace));
-  CloseTrace(&trace);
+  EXPECT_FALSE(TraceOpensAt(path));  // returns at once: no reader, and no regular file
+  remove(path.c_str());
+
+  WriteFile(target, "theirs\n");
+  ASSERT_EQ(link(target.c_str(), path.c_str()), 0);
+  EXPECT_FALSE(TraceOpensAt(path));
+  EXPECT_EQ(ReadFile(target), "theirs\n");
+  remove(target.c_str());
+  EXPECT_TRUE(TraceOpensAt(path));
+  EXPECT_EQ(ReadFile(path), "theirs\nkestrin: two\n");
   remove(path.c_str());
   rmdir(dir.c_str());
-  SetTraceVariable(nullptr);
+}
+
+// A file there already that another user owns is no trace, and is left as
+// it was; given back to this user, it is taken.
+TEST(Trace, TheFileIsNeverAnotherUsers) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  // In a folder of its own: in a sticky one such as /tmp the kernel may
+  // refuse to open another user's file before the trace's own check runs.
+  std::string dir = testing::TempDir() + "kestrin_trace_owner";
+  std::string path = dir + "/trace.txt";
+  mkdir(dir.c_str(), 0700);
+  WriteFile(path, "theirs\n");
+  ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(TraceOpensAt(path));
+  EXPECT_EQ(ReadFile(path), "theirs\n");
+  ASSERT_EQ(chown(path.c_str(), geteuid(), getegid()), 0);
+  EXPECT_TRUE(TraceOpensAt(path));
+  EXPECT_EQ(ReadFile(path), "theirs\nkestrin: two\n");
+  remove(path.c_str());
+  rmdir(dir.c_str());
 }
 #else
 // The trace file, where it is made, opens to this user only: its DACL
@@ -198,6 +242,21 @@ TEST(Trace, TheFileIsForThisUserOnly) {
   }
   EXPECT_TRUE(self_allowed);
   FreeSid(everyone);
+  remove(path.c_str());
+}
+
+// A file with a second name (a hard link to a file someone else chose) is
+// no trace and is left as it was; with one name left it is taken.
+TEST(Trace, TheFileIsNeverAHardLink) {
+  std::string path = testing::TempDir() + "kestrin_trace_link.txt";
+  std::string other = testing::TempDir() + "kestrin_trace_other.txt";
+  remove(path.c_str());
+  WriteFile(other, "theirs\n");
+  ASSERT_TRUE(CreateHardLinkA(path.c_str(), other.c_str(), nullptr));
+  EXPECT_FALSE(TraceOpensAt(path));
+  EXPECT_EQ(ReadFile(other), "theirs\n");
+  remove(other.c_str());
+  EXPECT_TRUE(TraceOpensAt(path));
   remove(path.c_str());
 }
 #endif

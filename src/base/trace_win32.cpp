@@ -44,7 +44,8 @@ bool MakeOwnerOnly(OwnerOnly* o) {
 /// The file at `path`, opened for appending, made if missing (for this
 /// user only); never a reparse point (a symbolic link or junction) at the
 /// last component: FILE_FLAG_OPEN_REPARSE_POINT opens the point itself,
-/// which is then refused, as is anything that is not a file on a disk.
+/// which is then refused, as is anything that is not a file on a disk or
+/// that has another name (a hard link to a file someone else chose).
 HANDLE OpenAppending(const wchar_t* path) {
   OwnerOnly owner_only;
   if (!MakeOwnerOnly(&owner_only)) return INVALID_HANDLE_VALUE;
@@ -55,7 +56,8 @@ HANDLE OpenAppending(const wchar_t* path) {
   if (h == INVALID_HANDLE_VALUE) return h;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0 ||
+      info.nNumberOfLinks > 1) {
     CloseHandle(h);
     return INVALID_HANDLE_VALUE;
   }

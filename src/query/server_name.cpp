@@ -87,8 +87,10 @@ bool ServerHost(const char16_t* server, std::string* host) {
   std::string text = Utf16ToUtf8(server, units);
 
   if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+    // Brackets hold an IPv6 literal only; a DNS name or an IPv4 address
+    // never holds a colon, so "[192.0.2.1]", "[sales]" and "[]" name nothing.
     text = text.substr(1, text.size() - 2);
-    if (text.empty()) return false;  // "[]" names no address
+    if (text.find(':') == std::string::npos) return false;
   } else if (text.empty()) {
     text = "127.0.0.1";  // this computer
   }

@@ -11,7 +11,8 @@ namespace net {
 /// means this computer (the loopback address), brackets around an IPv6
 /// literal are dropped; the rest is converted to UTF-8. False when the name
 /// cannot be a host name (an unpaired surrogate, another "\", a "/", a
-/// control character, more than 255 bytes).
+/// control character, brackets around anything but an IPv6 literal, more
+/// than 255 bytes).
 bool ServerHost(const char16_t* server, std::string* host);
 
 /// The server part of a UNC path (`\\server\IPC$`) for `server` as typed

@@ -2,6 +2,7 @@
 #include "query/server_name.h"
 
 #include <gtest/gtest.h>
+#include <stdint.h>
 
 #include <string>
 
@@ -38,9 +39,14 @@ TEST(ServerHostTest, AddressLiterals) {
   EXPECT_EQ(HostOf(u"::1"), "::1");
   EXPECT_EQ(HostOf(u"[fe80::1%lo]"), "fe80::1%lo");
   EXPECT_EQ(HostOf(u"127.0.0.1"), "127.0.0.1");
-  EXPECT_TRUE(Refused(u"[]"));
+  // Brackets hold an IPv6 literal and nothing else.
+  const char16_t* not_v6[] = {u"[]", u"[127.0.0.1]", u"\\\\[127.0.0.1]", u"[sales]", u"[ ]"};
+  for (size_t i = 0; i < sizeof not_v6 / sizeof not_v6[0]; ++i) {
+    EXPECT_TRUE(Refused(not_v6[i])) << i;
+  }
   // Unmatched brackets are left for the resolver to refuse.
   EXPECT_EQ(HostOf(u"[::1"), "[::1");
+  EXPECT_EQ(HostOf(u"[sales"), "[sales");
 }
 
 TEST(ServerHostTest, Utf16ToUtf8) {
@@ -55,6 +61,38 @@ TEST(ServerHostTest, Utf16ToUtf8) {
   EXPECT_TRUE(Refused(u"\xDBFF\xD800\xDC00"));  // high, then a whole pair
 }
 
+// A surrogate pair is a high surrogate (U+D800 to U+DBFF), then a low one
+// (U+DC00 to U+DFFF); any other surrogate, in either place, is unpaired.
+// Every surrogate first, before the units at the low range's edges, and
+// every unit second, after those at the high range's edges.
+TEST(ServerHostTest, OnlyAHighThenALowSurrogateIsAPair) {
+  auto paired = [](char16_t first, char16_t second) {
+    return first >= 0xD800 && first < 0xDC00 && second >= 0xDC00 && second < 0xE000;
+  };
+  auto check = [&](char16_t first, char16_t second) {
+    const char16_t name[] = {first, second, 0};
+    std::string host;
+    bool taken = net::ServerHost(name, &host);
+    bool surrogate_alone =
+        (first >= 0xD800 && first < 0xE000) || (second >= 0xD800 && second < 0xE000);
+    ASSERT_EQ(taken, paired(first, second) || !surrogate_alone) << int(first) << " " << int(second);
+    if (paired(first, second)) {
+      ASSERT_EQ(host.size(), 4u);
+    }
+  };
+  const char16_t edges[] = {0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, u'x'};
+  for (uint32_t first = 0xD800; first < 0xE000; ++first) {
+    for (char16_t second : edges) {
+      check(static_cast<char16_t>(first), second);
+    }
+  }
+  for (uint32_t second = 0xD7FF; second <= 0xE000; ++second) {
+    for (char16_t first : edges) {
+      check(first, static_cast<char16_t>(second));
+    }
+  }
+}
+
 TEST(ServerHostTest, ControlCharacters) {
   EXPECT_TRUE(Refused(u"sa\tles"));
   EXPECT_TRUE(Refused(u"sales\r\n"));
@@ -67,8 +105,8 @@ TEST(ServerHostTest, LengthLimitCountsUtf8Bytes) {
   EXPECT_TRUE(Refused(std::u16string(256, u'a')));
   EXPECT_TRUE(Refused(u"\\\\" + std::u16string(256, u'a')));
   // Brackets do not count; what is inside them does.
-  EXPECT_EQ(HostOf((u"[" + std::u16string(255, u'a') + u"]").c_str()).size(), 255u);
-  EXPECT_TRUE(Refused(u"[" + std::u16string(256, u'a') + u"]"));
+  EXPECT_EQ(HostOf((u"[fe80::1%" + std::u16string(247, u'a') + u"]").c_str()).size(), 255u);
+  EXPECT_TRUE(Refused(u"[fe80::1%" + std::u16string(248, u'a') + u"]"));
   // 127 two-byte letters are 254 bytes, 128 are 256.
   EXPECT_EQ(HostOf(std::u16string(127, u'\u00fc').c_str()).size(), 254u);
   EXPECT_TRUE(Refused(std::u16string(128, u'\u00fc')));
@@ -104,6 +142,26 @@ TEST(UncServerNameTest, Ipv6LiteralsTakeTheLiteralNetForm) {
   EXPECT_EQ(Unc(u"64:ff9b::255.255.255.255"), u"64-ff9b--ffff-ffff.ipv6-literal.net");
   // Not an address: left as it was for the resolver to refuse.
   EXPECT_EQ(Unc(u"::1.2.3.256"), u"0--1.2.3.256.ipv6-literal.net");
+}
+
+// A dotted tail with anything but digits between its dots is no IPv4
+// address and stays as typed: every printable character that is not a
+// digit, in place of an octet, after one and before one. (':' and '%'
+// end the tail, '/' and '\\' are no name.)
+TEST(UncServerNameTest, ADottedTailWithANonDigitStaysAsTyped) {
+  for (char16_t c = 0x20; c < 0x7F; ++c) {
+    if ((c >= u'0' && c <= u'9') || c == u'.' || c == u':' || c == u'%' || c == u'/' ||
+        c == u'\\') {
+      continue;
+    }
+    const std::u16string tails[] = {u"1.2.3." + std::u16string(1, c),
+                                    u"1.2.3.4" + std::u16string(1, c),
+                                    std::u16string(1, c) + u"1.2.3.4"};
+    for (const std::u16string& tail : tails) {
+      std::u16string name = Unc((u"::ffff:" + tail).c_str());
+      EXPECT_NE(name.find(tail), std::u16string::npos) << int(c);
+    }
+  }
 }
 
 }  // namespace

@@ -28,11 +28,18 @@ bool TrailingStatus(const uint8_t* stub, size_t size, uint32_t* status) {
   return ok(r);
 }
 
-/// Whether `text` holds a control character: no NetBIOS or DNS domain name
-/// does, and printed it could forge lines or terminal escapes.
+/// The bidirectional formatting controls: LRM, RLM, the embeddings and
+/// overrides (U+202A to U+202E) and the isolates (U+2066 to U+2069).
+bool IsBidiControl(char16_t c) {
+  return c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+/// Whether `text` holds a control character or a bidirectional formatting
+/// control: no NetBIOS or DNS domain name does, and printed the first could
+/// forge lines or terminal escapes, the second reorder what is shown.
 bool HasControl(const std::u16string& text) {
   for (char16_t c : text) {
-    if (IsControlCharacter(c)) return true;
+    if (IsControlCharacter(c) || IsBidiControl(c)) return true;
   }
   return false;
 }

@@ -56,7 +56,8 @@ void EncodeQueryAccountDomain(const PolicyHandle& handle, std::vector<uint8_t>* 
 /// checked against the stub (a SID's conformant count must equal its
 /// SubAuthorityCount and be at most 15; revision must be 1). A name of
 /// length 0 is valid; one with a control character (U+0000-U+001F,
-/// U+007F-U+009F) is not. `out` is written only on success.
+/// U+007F-U+009F) or a bidirectional formatting control (U+200E, U+200F,
+/// U+202A-U+202E, U+2066-U+2069) is not. `out` is written only on success.
 Status DecodeAccountDomain(const uint8_t* stub, size_t size, AccountDomain* out);
 
 }  // namespace net

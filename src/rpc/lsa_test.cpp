@@ -218,24 +218,31 @@ TEST(Lsa, HostileRepliesAreMalformed) {
   }
 }
 
-// A name that would print as a forged line or a terminal escape: every C0
-// and C1 control, DEL and NUL, anywhere in the name. The characters just
-// outside those ranges, and letters beyond the BMP, are names.
+// A name that would print as a forged line, a terminal escape or in
+// another order than it came: every C0 and C1 control, DEL and NUL, and
+// every bidirectional formatting control, anywhere in the name. The
+// characters just outside each of those ranges, and letters beyond the
+// BMP, are names.
 TEST(Lsa, ControlCharactersInTheNameAreMalformed) {
   auto with = [](char16_t c, size_t at) {
     DomainStub d;
     d.chars[at] = c;
     return Build(d);
   };
-  for (char16_t c : {u'\0', u'\n', u'\r', u'\x1B', u'\x1F', u'\x7F', u'\x80', u'\x9B', u'\x9F'}) {
-    for (size_t at : {0, 3, 6}) {
-      AccountDomain d;
-      d.name = u"untouched";
-      EXPECT_TRUE(IsMalformed(Decode(with(c, at), &d))) << int(c) << " at " << at;
-      EXPECT_EQ(d.name, u"untouched");
+  const char16_t refused[][2] = {
+      {0x0000, 0x001F}, {0x007F, 0x009F}, {0x200E, 0x200F}, {0x202A, 0x202E}, {0x2066, 0x2069}};
+  for (const auto& range : refused) {
+    for (char16_t c = range[0]; c <= range[1]; ++c) {
+      for (size_t at : {0, 3, 6}) {
+        AccountDomain d;
+        d.name = u"untouched";
+        EXPECT_TRUE(IsMalformed(Decode(with(c, at), &d))) << int(c) << " at " << at;
+        EXPECT_EQ(d.name, u"untouched");
+      }
     }
   }
-  for (char16_t c : {u' ', u'~', u'\xA0', u'\xFF', u'\x2028', u'\xD83D'}) {
+  for (char16_t c : {u' ', u'~', u'\xA0', u'\xFF', u'\x200D', u'\x2010', u'\x2029', u'\x202F',
+                     u'\x2065', u'\x206A', u'\x2028', u'\xD83D'}) {
     AccountDomain d;
     EXPECT_TRUE(IsOk(Decode(with(c, 3), &d))) << int(c);
     EXPECT_EQ(d.name[3], c);

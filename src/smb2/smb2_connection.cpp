@@ -101,8 +101,9 @@ void TraceAnswer(Smb2Connection* c, uint16_t command, const Status& s, const Smb
 
 /// The final answer to `id` (see ReceiveResponse). The credits an interim
 /// answer grants (MS-SMB2 3.3.4.2) are taken only with a final answer that
-/// could be checked: an unsigned interim answer must not widen the window
-/// on its own.
+/// could be checked, and no more of them than the request asked for (every
+/// request asks for kSmb2CreditRequest): an unsigned interim answer must
+/// not widen the window on its own, nor past what we asked.
 Status ReceiveFinal(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Message* m) {
   uint64_t until = ReplyDeadline(c->deadline, c->reply_ms);
   uint16_t interim_credits = 0;
@@ -130,7 +131,8 @@ Status ReceiveFinal(Smb2Connection* c, uint64_t id, uint16_t command, Smb2Messag
     if (!IsOk(DecodeErrorResponse(*m))) return Malformed();
     if (++interim > kMaxInterim) return Malformed();
     // A server answers a request once as pending: the most granted counts.
-    if (h.credits > interim_credits) interim_credits = h.credits;
+    uint16_t granted = h.credits < kSmb2CreditRequest ? h.credits : kSmb2CreditRequest;
+    if (granted > interim_credits) interim_credits = granted;
     until = ReplyDeadline(c->deadline, c->reply_ms);  // the server has taken the request on
   }
 }

@@ -5,7 +5,10 @@
 
 #include <vector>
 
+#include "base/clock.h"
 #include "base/wire.h"
+#include "smb2/smb2_connection.h"
+#include "testing/test_conversation.h"
 
 namespace net {
 namespace {
@@ -468,6 +471,35 @@ TEST(Smb2Credits, FramePlanFollowsTheWindow) {
     if (k.planned > 0) {
       EXPECT_TRUE(TakeMessageIds(&c, k.planned, &first));
     }
+  }
+}
+
+// An interim answer comes unsigned, so anyone on the path can write its
+// CreditResponse: whatever it says, it counts for no more than the request
+// asked for (and only once the final answer came), however many interim
+// answers there are. Every value of the field, alone and after another.
+TEST(Smb2Connection, InterimCreditsCountNoMoreThanTheRequestAsked) {
+  for (uint32_t granted = 0; granted <= 0xFFFF; ++granted) {
+    Smb2Header h;
+    h.command = kSmb2Read;
+    h.flags = kSmb2FlagResponse;
+    h.message_id = 0;
+    h.credits = static_cast<uint16_t>(granted);
+    Smb2Header earlier = h;
+    earlier.credits = static_cast<uint16_t>(granted % 3);
+    Smb2Header final_answer = h;
+    final_answer.credits = 1;
+    FakePeer peer;
+    peer.frames = {{Interim(earlier), 0}, {Interim(h), 0}, {Frame(final_answer, kErrorBody), 0}};
+    Transport t{&peer, FakeSend, FakeReceive, FakeRandom};
+    Smb2Connection c;
+    c.transport = &t;
+    c.reply_ms = 1000;
+    c.deadline = MonotonicMs() + 60000;
+    Smb2Message m;
+    ASSERT_TRUE(IsOk(ReceiveResponse(&c, 0, kSmb2Read, &m))) << granted;
+    uint64_t most = granted < kSmb2CreditRequest ? granted : kSmb2CreditRequest;
+    ASSERT_EQ(c.credits.limit, 1u + 1u + most) << granted;
   }
 }
 
