@@ -36,6 +36,9 @@ WINE_I686=$ROOT/scripts/wine-i686.sh
 VERSION=$(sed -n 's/^project(kestrin VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt")
 WINESERVER=/usr/lib/wine/wineserver
 export WINEDEBUG=-all
+# Wine hands names to the system's Kerberos in the locale's character set:
+# a UTF-8 one, whatever the caller's (a fresh root sets none at all).
+export LC_ALL=C.UTF-8
 # A console program needs neither the .NET nor the HTML runtime: don't let a
 # new prefix try to install them.
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -243,16 +243,13 @@ krb5_error_code GetServiceTicket(const KerberosCache& k, const std::string& host
   return code;
 }
 
-/// The library's words for a krb5 code, for the trace.
-void TraceKrb5(Trace* trace, krb5_error_code code) {
+/// The library's words for a krb5 code, for the trace: names of
+/// principals at most, nothing secret (TraceLine escapes what is not text).
+void TraceKrb5(Trace* trace, krb5_context context, krb5_error_code code) {
   if (!Tracing(trace)) return;
-  gss_buffer_desc b = GSS_C_EMPTY_BUFFER;
-  OM_uint32 context = 0, ignored = 0;
-  Gss().display_status(&ignored, static_cast<OM_uint32>(code), GSS_C_MECH_CODE,
-                       const_cast<gss_OID>(&kKerberos), &context, &b);
-  TraceLine(trace, "logon: Kerberos: %.*s", static_cast<int>(b.length),
-            static_cast<const char*>(b.value));
-  Gss().release_buffer(&ignored, &b);
+  const char* text = Gss().k5_get_error_message(context, code);
+  TraceLine(trace, "logon: Kerberos: %s", text != nullptr ? text : "");
+  if (text != nullptr) Gss().k5_free_error_message(context, text);
 }
 
 /// Kerberos for the target. Whether it applies is decided first, on this
@@ -279,7 +276,7 @@ Status KerberosFits(GssLogon* logon, Trace* trace) {
       TraceLine(trace, "logon: Kerberos has a ticket for %s",
                 KerberosServiceName(logon->host).c_str());
     } else {
-      TraceKrb5(trace, code);
+      TraceKrb5(trace, k.context, code);
       s = KerberosFailure(GSS_S_FAILURE, static_cast<OM_uint32>(code));
     }
   }

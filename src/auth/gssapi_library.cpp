@@ -58,7 +58,9 @@ bool Load(GssApi* api) {
                Find(library, "krb5_free_creds", &api->k5_free_creds) &&
                Find(library, "krb5_set_kdc_recv_hook", &api->k5_set_kdc_recv_hook) &&
                Find(library, "krb5_rd_error", &api->k5_rd_error) &&
-               Find(library, "krb5_free_error", &api->k5_free_error);
+               Find(library, "krb5_free_error", &api->k5_free_error) &&
+               Find(library, "krb5_get_error_message", &api->k5_get_error_message) &&
+               Find(library, "krb5_free_error_message", &api->k5_free_error_message);
   if (!found) dlclose(library);
   return found;
 }

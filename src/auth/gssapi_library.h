@@ -47,6 +47,8 @@ struct GssApi {
   decltype(&krb5_set_kdc_recv_hook) k5_set_kdc_recv_hook;
   decltype(&krb5_rd_error) k5_rd_error;
   decltype(&krb5_free_error) k5_free_error;
+  decltype(&krb5_get_error_message) k5_get_error_message;
+  decltype(&krb5_free_error_message) k5_free_error_message;
 };
 
 /// The library, loaded on the first call (once per process, thread-safe);
