@@ -6,7 +6,7 @@
 # folder, when that is a git checkout of its own; else the date of the
 # latest entry of packaging/changelog (an unpacked source archive). The DEB
 # generator and strip (the PE header of kestrin.exe) take it from the
-# environment; cmake/zip-in-order.cmake gives it to the zip's members.
+# environment; cmake/normalize-package.cmake gives it to the zip's members.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   set(source "${CPACK_KESTRIN_SOURCE_DIR}")
   set(epoch)

@@ -2,12 +2,12 @@
 # SPDX-License-Identifier: Apache-2.0
 # The same sources built and packaged a second time, somewhere else: the
 # checkout's commit fetched into another folder of another name, with the
-# checkout's uncommitted changes and new files applied; configured as
-# BUILD-DIR was (its generator, build type, toolchain and options), in a
-# build folder of its own, only the program built, and packaged with
-# `cpack -G GENERATOR`. Packages of the same sources must be the same bytes,
-# wherever and whenever they are made (compare_packages.py says where two
-# differ).
+# checkout's uncommitted changes and new files applied, under another umask
+# and time zone; configured as BUILD-DIR was (its generator, build type,
+# toolchain and options), in a build folder of its own, only the program
+# built, and packaged with `cpack -G GENERATOR`. Packages of the same
+# sources must be the same bytes, wherever and whenever they are made
+# (compare_packages.py says where two differ).
 # Usage: build_elsewhere.sh SOURCE BUILD-DIR GENERATOR WORK-DIR
 # Prints the package's path; everything below WORK-DIR is the caller's to
 # remove. Exit status 77 when SOURCE is no git checkout (nothing to fetch).
@@ -18,6 +18,9 @@ objects=$work/another-build
 log=$work/build-elsewhere.log
 
 git -C "$source" rev-parse --verify -q HEAD >/dev/null || exit 77
+# As someone else would build: another umask, another time zone.
+umask 077
+export TZ=Pacific/Kiritimati
 mkdir -p "$work" || exit 1
 failed() {
   echo "build_elsewhere: $1 failed:" >&2
