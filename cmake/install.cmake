@@ -48,7 +48,15 @@ anonymously, or with the caller's Kerberos ticket or NTLM credentials, and
 signs and encrypts as the server requires.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/compress-man-pages.cmake)
+# The same sources make the same package: one time for every file
+# (cmake/package-time.cmake), the folders' modes whatever the umask
+# (cmake/staged-folder-modes.cmake), the zip's members in a fixed order and
+# the .deb's ar members' modes fixed (cmake/normalize-package.cmake).
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/compress-man-pages.cmake
+  ${CMAKE_CURRENT_SOURCE_DIR}/cmake/staged-folder-modes.cmake)
+set(CPACK_KESTRIN_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/package-time.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_SOURCE_DIR}/cmake/normalize-package.cmake)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

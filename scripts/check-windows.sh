@@ -11,7 +11,8 @@
 #   - x86: the executable's PE header (console subsystem, version 5.0), its
 #     imports (system DLLs only, nothing newer than Windows 5.0), its
 #     manifest (asInvoker, uiAccess false) and its version resource;
-#   - the zip that cpack -G ZIP makes of the build;
+#   - the zip that cpack -G ZIP makes of the build, and that the same
+#     sources built again in another folder make the same zip, byte for byte;
 #   - the unit and driver tests under Wine (x86: the 32-bit loader, through
 #     scripts/wine-i686.sh), in the build's own Wine prefix, with
 #     GoogleTest's counts;
@@ -145,7 +146,29 @@ check_zip() {
   done
   [ -z "$missing" ] && pass "$1: the zip holds kestrin.exe, README.md, LICENSE, THIRD-PARTY.md, licenses/" ||
     fail "$1: the zip lacks$missing"
+  check_zip_elsewhere "$1" "$out"/kestrin-"$VERSION"-win*.zip
   rm -rf "$out"
+}
+
+# The same sources, copied to another folder and built there again, later
+# (tests/package/build_elsewhere.sh), must make the same zip, byte for byte;
+# the members that differ are named.
+check_zip_elsewhere() {  # build-folder zip
+  local work other status
+  work=$(mktemp -d)
+  other=$(bash "$ROOT/tests/package/build_elsewhere.sh" "$ROOT" "$ROOT/$1" ZIP "$work" 2>"$work/err")
+  status=$?
+  if [ "$status" -eq 77 ]; then
+    echo "      $1: no second build to compare the zip with (the sources are no git checkout)"
+  elif [ "$status" -ne 0 ]; then
+    fail "$1: a second build in another folder: $(cat "$work/err")"
+  elif cmp -s "$2" "$other"; then
+    pass "$1: a second build in another folder makes the same zip, byte for byte"
+  else
+    fail "$1: a second build in another folder makes another zip:
+$(python3 "$ROOT/tests/package/compare_packages.py" "$2" "$other" | sed 's/^/        /')"
+  fi
+  rm -rf "$work"
 }
 
 # The way the 32-bit Wine runs here, "native" or "emulated", exported for

@@ -3,10 +3,12 @@
 # The Debian package: makes it from a native build (cpack -G DEB), inspects
 # it (dpkg-deb -c and -I: the files, the section, and a dependency for every
 # shared library the program is linked against; its changelog), runs lintian
-# on it (any error or warning fails), installs it with apt, runs
-# /usr/bin/kestrin against a test server in a network namespace, and removes
-# it again, leaving the machine's packages and /etc/nsswitch.conf as they
-# were.
+# on it (any error or warning fails), builds the same sources again from a
+# copy in another folder and compares the two packages byte for byte
+# (build_elsewhere.sh; skipped outside a git checkout), installs it with
+# apt, runs /usr/bin/kestrin against a test server in a network namespace,
+# and removes it again, leaving the machine's packages and
+# /etc/nsswitch.conf as they were.
 # Usage: package_test.sh BUILD-DIR
 # Installing needs root, apt and smbd, and skips itself without them, or
 # when a kestrin package is installed already (that one is left alone).
@@ -92,6 +94,20 @@ if command -v lintian >/dev/null; then
 else
   verdict "lintian: no error, no warning" 1 "lintian is missing (scripts/packages.txt has it)"
 fi
+
+# --- the same sources, built again elsewhere: the same bytes
+# A copy of the sources in another folder, built in another build folder,
+# later: any path, time or order of the machine that reaches the package
+# shows here, by the members it changed.
+other=$(bash "$root/tests/package/build_elsewhere.sh" "$root" "$build" DEB "$work/elsewhere" \
+        2>"$work/elsewhere.err")
+case $? in
+  0) cmp -s "$deb" "$other"
+     verdict "a second build in another folder makes the same .deb, byte for byte" $? \
+       "$(python3 "$root/tests/package/compare_packages.py" "$deb" "$other")" ;;
+  77) echo "skipped: the second build (the sources are no git checkout)" ;;
+  *) verdict "a second build in another folder makes a .deb" 1 "$(cat "$work/elsewhere.err")" ;;
+esac
 
 # --- installed with apt, run, removed
 if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null || ! command -v smbd >/dev/null; then
