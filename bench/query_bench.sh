@@ -24,7 +24,10 @@
 #     krb-enc    the tool with the ticket cache
 #     rpc-k-enc  rpcclient -k
 #
-# Usage (as root): bench/query_bench.sh [RUNS]   (default 40)
+#   and, with KESTRIN_COMPARE=REVISION, the tool as it was at REVISION
+#   (built here) next to today's, each way: before, before-krb, before-ntlm
+#
+# Usage (as root): [KESTRIN_COMPARE=REV] bench/query_bench.sh [RUNS]   (default 40)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
@@ -46,6 +49,8 @@ build_revision() {  # revision folder
 }
 build_revision "$baseline" baseline
 build_revision "$pretrace" pretrace
+compare=${KESTRIN_COMPARE:-}
+[ -z "$compare" ] || build_revision "$compare" before
 
 trap 'bash "$servers" stop bench >/dev/null 2>&1 || true; bash "$servers" stop benchad >/dev/null 2>&1 || true' EXIT
 bash "$servers" start bench --netbios SALES --sid S-1-5-21-100-200-300 >/dev/null
@@ -76,6 +81,12 @@ declare -A cmd=(
   [rpc-k-enc]="$benchad $krb rpcclient -s $state/client.conf -N --use-kerberos=required member5.sales.test -c lsaquery\ 5"
 )
 order=(call kestrin baseline pretrace traced rpcclient kerberos rpc-k ntlm rpc-U krb-enc rpc-k-enc)
+if [ -n "$compare" ]; then
+  cmd[before]="$bench $none $build/before/kestrin 127.0.0.1"
+  cmd[before-krb]="$benchad $krb $build/before/kestrin member1.sales.test"
+  cmd[before-ntlm]="$benchad $ntlm $build/before/kestrin 127.0.0.2"
+  order+=(before before-krb before-ntlm)
+fi
 out=$(mktemp -d)
 
 # Runs `name` once in its namespace and appends its wall time (µs, taken
@@ -118,6 +129,13 @@ printf 'kestrin    wall %+.2f ms against the tool before the trace (KESTRIN_TRAC
   "$(echo "$(ms kestrin) - $(ms pretrace)" | bc -l)"
 printf 'traced     wall %+.2f ms against the same tool untraced\n' \
   "$(echo "$(ms traced) - $(ms kestrin)" | bc -l)"
+if [ -n "$compare" ]; then
+  for pair in "kestrin before" "kerberos before-krb" "ntlm before-ntlm"; do
+    set -- $pair
+    printf '%-10s wall %+.2f ms against %s at %s\n' "$1" "$(echo "$(ms "$1") - $(ms "$2")" | bc -l)" \
+      "$2" "$compare"
+  done
+fi
 
 # Round trips per mechanism, as the probe counts them.
 probe="$build/tests/integration/kestrin_query_probe"
