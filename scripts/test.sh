@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
 # Runs every check of the project: the code's layout (.clang-format), the
-# layers' order (scripts/check-layers.py: no include from a folder above, no
-# cycle), unit and driver tests (plain and under AddressSanitizer and
+# set-up's own paths (tests/setup/setup_test.sh), the layers' order
+# (scripts/check-layers.py: no include from a folder above, no cycle), unit
+# and driver tests (plain and under AddressSanitizer and
 # UndefinedBehaviorSanitizer), the integration and end-to-end tests against
-# real Samba servers in network namespaces (needs root), a bounded fuzzing
-# run, and the 32- and 64-bit Windows builds with their tests under Wine.
+# real Samba servers in network namespaces, a bounded fuzzing run, and the
+# 32- and 64-bit Windows builds with their tests under Wine.
+# It runs as root on Debian 12, and first has scripts/setup.sh add what the
+# checks need (the packages of scripts/packages.txt, the i386 architecture,
+# Debian 12's backports); where all is there that only checks, in a fraction
+# of a second. Anywhere else it says in one line what is missing, and no
+# stage runs.
 # Marks the start and end of each stage with "===" and ends with a count of
 # the stages that passed, failed and were skipped. A stage that exits 77
 # could not run here (the 32-bit tests where the machine runs 32-bit code
@@ -20,6 +26,7 @@
 # meet; at the end the run stops its own servers, and only those.
 set -uo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/setup.sh test || exit
 jobs=$(nproc 2>/dev/null || echo 2)
 passed=0
 failed=0
@@ -53,6 +60,7 @@ build_and_test() {  # preset
 }
 
 stage "formatting" bash scripts/check-format.sh
+stage "set-up" bash tests/setup/setup_test.sh
 stage "layers" python3 scripts/check-layers.py
 stage "native build and tests" build_and_test default
 # The native build as a Debian package: built, installed with apt, run, removed.

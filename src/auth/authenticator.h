@@ -45,12 +45,14 @@ struct Authenticator {
   /// `in_size` 0) and appends the next token for the server to `out` (nothing
   /// when there is none). `*done` once the mechanism has finished. The first
   /// call may fail with kNoCredential: the caller has no credential that can
-  /// apply to this target, as decided on this computer alone, and nothing was
-  /// sent. Once a credential applies, every failure is the logon's answer,
-  /// whatever a server or KDC said: kNoAuthority, kTargetUnknown or
-  /// kContextExpired when Kerberos could not get a ticket; after a token
-  /// went out, kMutualAuthFailed when the server's token does not prove the
-  /// server, Malformed when it is broken, kLogonFailed otherwise. Why goes to
+  /// apply to this target, as decided on this computer alone before anything
+  /// that could reach another computer (a KDC) ran, and nothing was sent.
+  /// No other call and no other point gives kNoCredential. Once a credential
+  /// applies, every failure is the logon's answer, whatever a server or KDC
+  /// said: kNoAuthority, kTargetUnknown, kContextExpired or kKerberosFailed
+  /// when Kerberos could not get a ticket; after a token went out,
+  /// kMutualAuthFailed when the server's token does not prove the server,
+  /// Malformed when it is broken, kLogonFailed otherwise. Why goes to
   /// `trace` (none of it secret).
   Status (*step)(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>* out,
                  bool* done, Trace* trace) = nullptr;
@@ -65,6 +67,9 @@ struct Authenticator {
   /// with waits that know nothing of the query's deadline: they then run on
   /// a thread of their own, and the query stops waiting at its deadline.
   bool may_wait = false;
+  /// The first step may ask a KDC (a ticket for a name); later steps, and
+  /// every step of a logon to an address, wait on nobody.
+  bool first_step_asks_kdc = false;
 };
 
 /// Closes `a` if it is open and leaves it empty.
@@ -78,9 +83,10 @@ Status OpenAnonymousLogon(Authenticator* out);
 
 /// A logon with the caller's own credentials, by the platform's conventions,
 /// to the SMB service of `host` (a DNS name or an address literal, as the
-/// connection uses it). kNoCredential when the platform has no mechanism for
-/// it at all. The first step tells whether a credential exists. Why a
-/// credential was or was not taken goes to `trace` (none of it secret).
+/// connection uses it). Nothing is decided yet: the first step tells whether
+/// a credential applies (kNoCredential), so that the libraries load while
+/// the server works on the NEGOTIATE. Why a credential was or was not taken
+/// goes to `trace` (none of it secret).
 Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace = nullptr);
 
 }  // namespace net

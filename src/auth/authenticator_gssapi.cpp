@@ -5,9 +5,10 @@
 // gss-ntlmssp mechanism's credentials file, NTLM. SPNEGO prefers Kerberos
 // when both are there. MS-SMB2 3.2.4.2.3; RFC 2743, 4178.
 #include <krb5/krb5.h>
-#include <stdlib.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 #include <new>
 
@@ -62,10 +63,12 @@ LogonMechanism MechanismOf(gss_const_OID oid) {
   return LogonMechanism::kOther;
 }
 
-/// What a Kerberos failure means once the caller has a Kerberos credential
-/// for the target. Whatever the KDC said (it is not authenticated: anyone
-/// who answers in its place can say it), it is the answer; none of it
-/// makes the query anonymous.
+/// What a Kerberos failure means once the caller's ticket cache has been
+/// found to apply. Whatever the KDC said (it is not authenticated: anyone
+/// who answers in its place can say it, and MIT's library adds its
+/// error-code to the table's base unchecked, so it can land on any of the
+/// library's own numbers), it is the answer; none of it makes the query
+/// anonymous, and none of it is the SMB server's malformed reply.
 Status KerberosFailure(OM_uint32 major, OM_uint32 minor) {
   if (GSS_ROUTINE_ERROR(major) == GSS_S_CREDENTIALS_EXPIRED)
     return SecurityFailure(kContextExpired);
@@ -75,7 +78,7 @@ Status KerberosFailure(OM_uint32 major, OM_uint32 minor) {
     case KRB5_REALM_UNKNOWN: return SecurityFailure(kNoAuthority);
     case KRB5KDC_ERR_S_PRINCIPAL_UNKNOWN: return SecurityFailure(kTargetUnknown);
     case KRB5KRB_AP_ERR_TKT_EXPIRED: return SecurityFailure(kContextExpired);
-    default: return SecurityFailure(kLogonFailed);
+    default: return SecurityFailure(kKerberosFailed);
   }
 }
 
@@ -122,43 +125,166 @@ bool AcquireFor(gss_OID mech, gss_cred_id_t* credential, OM_uint32* major, OM_ui
   return !GSS_ERROR(*major);
 }
 
-/// Kerberos for the target: kNoCredential when it cannot apply, as this
-/// computer alone decides (an address has no service principal; no ticket
-/// cache, none with a principal, or no ticket-granting ticket in it); else a service ticket through
-/// the krb5 mechanism (which the cache keeps for the SPNEGO logon that follows), or why there is
-/// none. SPNEGO would hide why; the mechanism says it.
+/// What the ticket cache holds for the target, read from the cache alone.
+enum class CachedTicket : uint8_t { kNone, kValid, kExpired };
+
+/// Whether a ticket ending at `end` is still good at `now` (krb5 times are
+/// 32-bit and compared as the library does, across their wrap).
+bool StillValid(krb5_timestamp end, krb5_timestamp now) {
+  return static_cast<int32_t>(static_cast<uint32_t>(end) - static_cast<uint32_t>(now)) > 0;
+}
+
+/// The cache's ticket for `server` (realm ignored when `name_only`): none,
+/// valid or expired; the later end of it and of `*seen` goes to `*seen`.
+CachedTicket Lookup(krb5_context context, krb5_ccache cache, krb5_principal client,
+                    krb5_principal server, bool name_only, CachedTicket seen) {
+  const GssApi& g = Gss();
+  krb5_creds wanted, found;
+  memset(&wanted, 0, sizeof wanted);
+  memset(&found, 0, sizeof found);
+  wanted.client = client;
+  wanted.server = server;
+  krb5_flags match = name_only ? KRB5_TC_MATCH_SRV_NAMEONLY : 0;
+  if (g.k5_cc_retrieve_cred(context, cache, match, &wanted, &found) != 0) return seen;
+  bool valid = StillValid(found.times.endtime, static_cast<krb5_timestamp>(time(nullptr)));
+  WipeBytes(found.keyblock.contents, found.keyblock.length);
+  g.k5_free_cred_contents(context, &found);
+  if (valid || seen == CachedTicket::kValid) return CachedTicket::kValid;
+  return CachedTicket::kExpired;
+}
+
+/// Every KDC answer passes here before the library reads it. The library
+/// makes a KRB-ERROR's error-code its own number by adding the code to its
+/// table's base unchecked: a code past the KDC's own range (0 to 127) lands
+/// on another of its numbers ("no matching credential", "KDC unreachable"),
+/// and one that makes the sum 0 leaves it without error and without ticket,
+/// which crashes it (1.20). Such an answer is no KDC error: a generic one.
+krb5_error_code CheckKdcAnswer(krb5_context context, void*, krb5_error_code code, const krb5_data*,
+                               const krb5_data*, const krb5_data* reply, krb5_data**) {
+  if (code != 0 || reply == nullptr || reply->length == 0 ||
+      static_cast<uint8_t>(reply->data[0]) != 0x7E) {  // [APPLICATION 30], KRB-ERROR
+    return code;
+  }
+  krb5_error* error = nullptr;
+  if (Gss().k5_rd_error(context, reply, &error) != 0) return KRB5KRB_ERR_GENERIC;
+  krb5_ui_4 value = error->error;
+  Gss().k5_free_error(context, error);
+  return value >= 1 && value <= 127 ? 0 : KRB5KRB_ERR_GENERIC;
+}
+
+/// The cache's principal and ticket for `host`, in the library's terms.
+struct KerberosCache {
+  krb5_context context = nullptr;
+  krb5_ccache cache = nullptr;
+  krb5_principal client = nullptr;
+};
+
+void CloseCache(KerberosCache* k) {
+  const GssApi& g = Gss();
+  if (k->client != nullptr) g.k5_free_principal(k->context, k->client);
+  if (k->cache != nullptr) g.k5_cc_close(k->context, k->cache);
+  if (k->context != nullptr) g.k5_free_context(k->context);
+}
+
+/// Whether the default ticket cache holds a ticket-granting ticket for its
+/// principal's realm, or a ticket for `host`'s SMB service itself: read
+/// from the cache, before anything that could ask a KDC.
+CachedTicket ReadTicketCache(const std::string& host, KerberosCache* k, Trace* trace) {
+  const GssApi& g = Gss();
+  if (g.k5_init_context(&k->context) != 0) {
+    k->context = nullptr;
+    TraceLine(trace, "logon: Kerberos: no usable configuration (krb5.conf)");
+    return CachedTicket::kNone;
+  }
+  if (g.k5_cc_default(k->context, &k->cache) != 0 ||
+      g.k5_cc_get_principal(k->context, k->cache, &k->client) != 0) {
+    TraceLine(trace, "logon: Kerberos: no ticket cache, or none with a principal");
+    return CachedTicket::kNone;
+  }
+  CachedTicket seen = CachedTicket::kNone;
+  krb5_principal tgt = nullptr, service = nullptr;
+  const krb5_data& realm = k->client->realm;
+  if (g.k5_build_principal_ext(k->context, &tgt, realm.length, realm.data, 6, "krbtgt",
+                               realm.length, realm.data, 0) == 0) {
+    seen = Lookup(k->context, k->cache, k->client, tgt, false, seen);
+    g.k5_free_principal(k->context, tgt);
+  }
+  if (g.k5_build_principal_ext(k->context, &service, realm.length, realm.data, 4, "cifs",
+                               static_cast<unsigned>(host.size()), host.c_str(), 0) == 0) {
+    seen = Lookup(k->context, k->cache, k->client, service, true, seen);
+    g.k5_free_principal(k->context, service);
+  }
+  TraceLine(trace, "logon: Kerberos: the ticket cache holds %s",
+            seen == CachedTicket::kNone      ? "no ticket-granting ticket, nor one for the server"
+            : seen == CachedTicket::kExpired ? "expired tickets only"
+                                             : "a ticket that applies");
+  return seen;
+}
+
+/// The service ticket for `host`, from the cache or from the KDC, with
+/// every answer checked (CheckKdcAnswer); the library stores it in the
+/// cache, where the SPNEGO logon that follows finds it. The library's own
+/// code on failure.
+krb5_error_code GetServiceTicket(const KerberosCache& k, const std::string& host) {
+  const GssApi& g = Gss();
+  g.k5_set_kdc_recv_hook(k.context, CheckKdcAnswer, nullptr);
+  krb5_creds wanted, *got = nullptr;
+  memset(&wanted, 0, sizeof wanted);
+  wanted.client = k.client;
+  krb5_error_code code =
+      g.k5_parse_name(k.context, KerberosServiceName(host).c_str(), &wanted.server);
+  if (code != 0) return code;
+  code = g.k5_get_credentials(k.context, 0, k.cache, &wanted, &got);
+  g.k5_free_principal(k.context, wanted.server);
+  if (got != nullptr) {
+    WipeBytes(got->keyblock.contents, got->keyblock.length);
+    g.k5_free_creds(k.context, got);
+  }
+  return code;
+}
+
+/// The library's words for a krb5 code, for the trace.
+void TraceKrb5(Trace* trace, krb5_error_code code) {
+  if (!Tracing(trace)) return;
+  gss_buffer_desc b = GSS_C_EMPTY_BUFFER;
+  OM_uint32 context = 0, ignored = 0;
+  Gss().display_status(&ignored, static_cast<OM_uint32>(code), GSS_C_MECH_CODE,
+                       const_cast<gss_OID>(&kKerberos), &context, &b);
+  TraceLine(trace, "logon: Kerberos: %.*s", static_cast<int>(b.length),
+            static_cast<const char*>(b.value));
+  Gss().release_buffer(&ignored, &b);
+}
+
+/// Kerberos for the target. Whether it applies is decided first, on this
+/// computer alone: not for an address (no service principal), and only with
+/// a ticket in the cache (ReadTicketCache); kNoCredential otherwise, and
+/// only then. Once it applies, a service ticket (GetServiceTicket), or why
+/// there is none, as KerberosFailure says: SPNEGO would hide why.
 Status KerberosFits(GssLogon* logon, Trace* trace) {
   if (HostIsAddress(logon->host)) {
     TraceLine(trace, "logon: Kerberos: an address has no service principal");
     return SecurityFailure(kNoCredential);
   }
-  OM_uint32 major = 0, minor = 0, ignored = 0;
-  gss_cred_id_t credential = GSS_C_NO_CREDENTIAL;
-  if (!AcquireFor(const_cast<gss_OID>(&kKerberos), &credential, &major, &minor)) {
-    TraceGss(trace, "logon: Kerberos", major, minor);
-    return GSS_ROUTINE_ERROR(major) == GSS_S_CREDENTIALS_EXPIRED ? SecurityFailure(kContextExpired)
-                                                                 : SecurityFailure(kNoCredential);
+  KerberosCache k;
+  CachedTicket cached = ReadTicketCache(logon->host, &k, trace);
+  Status s = OkStatus();
+  if (cached == CachedTicket::kNone) {
+    s = SecurityFailure(kNoCredential);
+  } else if (cached == CachedTicket::kExpired) {
+    s = SecurityFailure(kContextExpired);
+  } else {
+    // From here on the answer is Kerberos', whatever happens.
+    krb5_error_code code = GetServiceTicket(k, logon->host);
+    if (code == 0) {
+      TraceLine(trace, "logon: Kerberos has a ticket for %s",
+                KerberosServiceName(logon->host).c_str());
+    } else {
+      TraceKrb5(trace, code);
+      s = KerberosFailure(GSS_S_FAILURE, static_cast<OM_uint32>(code));
+    }
   }
-  gss_ctx_id_t probe = GSS_C_NO_CONTEXT;
-  gss_buffer_desc token = GSS_C_EMPTY_BUFFER;
-  major = Gss().init_sec_context(&minor, credential, &probe, logon->kerberos_target,
-                                 const_cast<gss_OID>(&kKerberos), 0, 0, GSS_C_NO_CHANNEL_BINDINGS,
-                                 GSS_C_NO_BUFFER, nullptr, &token, nullptr, nullptr);
-  if (token.length > 0) WipeBytes(token.value, token.length);
-  Gss().release_buffer(&ignored, &token);
-  if (probe != GSS_C_NO_CONTEXT) Gss().delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
-  Gss().release_cred(&ignored, &credential);
-  if (!GSS_ERROR(major)) {
-    TraceLine(trace, "logon: Kerberos has a ticket for %s",
-              KerberosServiceName(logon->host).c_str());
-    return OkStatus();
-  }
-  TraceGss(trace, "logon: Kerberos", major, minor);
-  // The cache holds no ticket-granting ticket (nor a ticket for the
-  // target): found in the cache before any KDC is asked.
-  if (static_cast<krb5_error_code>(minor) == KRB5_CC_NOTFOUND)
-    return SecurityFailure(kNoCredential);
-  return KerberosFailure(major, minor);
+  CloseCache(&k);
+  return s;
 }
 
 /// Whether NTLM applies: NTLM_USER_FILE names the gss-ntlmssp mechanism's
@@ -262,7 +388,9 @@ Status Step(void* state, const uint8_t* in, size_t in_size, std::vector<uint8_t>
     TraceGss(trace, "logon: GSSAPI", major, minor);
     // Before anything went out the credential had already been found to
     // apply: this failure, too, is the answer.
-    return logon->sent ? FailureAfterToken(major) : SecurityFailure(kLogonFailed);
+    if (logon->sent) return FailureAfterToken(major);
+    return logon->target == logon->kerberos_target ? KerberosFailure(major, minor)
+                                                   : SecurityFailure(kLogonFailed);
   }
   if (output.length > 0) {
     const uint8_t* bytes = static_cast<const uint8_t*>(output.value);
@@ -334,6 +462,7 @@ Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace*) {
   logon->host = host;
   *out = Authenticator{logon, Step, GetSessionKey, Mechanism, Close};
   out->may_wait = true;  // a KDC, and the DNS records that find it
+  out->first_step_asks_kdc = !HostIsAddress(host);
   return OkStatus();
 }
 

@@ -6,12 +6,20 @@
 // do without one.
 #include "auth/authenticator_gssapi.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "auth/authenticator.h"
@@ -262,6 +270,159 @@ TEST_F(GssLogonTest, ATicketHolderIsNeverMadeAnonymous) {
   s = FirstStep(kHost, &token, &done);
   ASSERT_TRUE(IsOk(s)) << int(s.kind) << " " << s.code;
   EXPECT_EQ(OfferedMechanisms(token), std::vector<std::vector<uint8_t>>{kNtlmsspOid});
+}
+
+/// A DER INTEGER of any 32-bit value under the context tag `tag`.
+std::vector<uint8_t> DerInt32(uint8_t tag, int32_t value) {
+  std::vector<uint8_t> bytes;
+  uint32_t v = static_cast<uint32_t>(value);
+  for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(v >> shift));
+  // Minimal two's complement: drop a leading byte its successor's sign repeats.
+  while (bytes.size() > 1 &&
+         ((bytes[0] == 0 && bytes[1] < 0x80) || (bytes[0] == 0xFF && bytes[1] >= 0x80))) {
+    bytes.erase(bytes.begin());
+  }
+  std::vector<uint8_t> integer, out;
+  Der(0x02, bytes, &integer);
+  Der(tag, integer, &out);
+  return out;
+}
+
+/// A KRB-ERROR (RFC 4120 5.9.1) with `code`, as anyone who answers for the
+/// KDC can send it: it carries no integrity.
+std::vector<uint8_t> KrbError(int32_t code) {
+  std::vector<uint8_t> names = Seq(0x30, {DerText(0x1B, "krbtgt"), DerText(0x1B, kTestRealm)});
+  return Seq(0x7E, {Seq(0x30, {DerInt(0xA0, 5), DerInt(0xA1, 30),
+                               Seq(0xA4, {DerText(0x18, "20260101000000Z")}), DerInt(0xA5, 0),
+                               DerInt32(0xA6, code), Seq(0xA9, {DerText(0x1B, kTestRealm)}),
+                               Seq(0xAA, {Seq(0x30, {DerInt(0xA0, 2), Seq(0xA1, {names})})})})});
+}
+
+/// A KDC on a loopback UDP port that answers every request with `answer`.
+struct StandInKdc {
+  int socket = -1;
+  uint16_t port = 0;
+  std::mutex lock;
+  std::vector<uint8_t> answer;
+  std::atomic<bool> stop{false};
+  std::atomic<int> asked{0};
+  std::thread server;
+};
+
+void Serve(StandInKdc* kdc) {
+  uint8_t request[65536];
+  while (!kdc->stop) {
+    pollfd ready = {kdc->socket, POLLIN, 0};
+    if (poll(&ready, 1, 50) != 1) continue;
+    sockaddr_in from = {};
+    socklen_t from_size = sizeof from;
+    ssize_t n = recvfrom(kdc->socket, request, sizeof request, 0,
+                         reinterpret_cast<sockaddr*>(&from), &from_size);
+    if (n <= 0) continue;
+    ++kdc->asked;
+    std::lock_guard<std::mutex> hold(kdc->lock);
+    sendto(kdc->socket, kdc->answer.data(), kdc->answer.size(), 0,
+           reinterpret_cast<sockaddr*>(&from), from_size);
+  }
+}
+
+bool StartKdc(StandInKdc* kdc) {
+  kdc->socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in at = {};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  if (kdc->socket < 0 || bind(kdc->socket, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+      getsockname(kdc->socket, reinterpret_cast<sockaddr*>(&at), &size) != 0) {
+    return false;
+  }
+  kdc->port = ntohs(at.sin_port);
+  kdc->server = std::thread(Serve, kdc);
+  return true;
+}
+
+void StopKdc(StandInKdc* kdc) {
+  kdc->stop = true;
+  if (kdc->server.joinable()) kdc->server.join();
+  if (kdc->socket >= 0) close(kdc->socket);
+}
+
+// Whoever answers for the KDC chooses the error-code, and MIT's library
+// adds it to its table's base unchecked: code 141 reads as "no matching
+// credential in the cache", 156 as "KDC unreachable", and so on. With a
+// ticket-granting ticket in the cache, none of it, nor a broken answer,
+// makes the logon anonymous: every answer is a Kerberos failure, and no
+// token goes out.
+TEST_F(GssLogonTest, NoKdcAnswerMakesATicketHolderAnonymous) {
+  StandInKdc kdc;
+  ASSERT_TRUE(StartKdc(&kdc));
+  std::string conf =
+      "[libdefaults]\n default_realm = KESTRIN.TEST\n dns_lookup_kdc = false\n"
+      " dns_lookup_realm = false\n dns_canonicalize_hostname = false\n rdns = false\n"
+      "[domain_realm]\n .kestrin.test = KESTRIN.TEST\n"
+      "[realms]\n KESTRIN.TEST = {\n  kdc = 127.0.0.1:" +
+      std::to_string(kdc.port) + "\n }\n";
+  WriteFile("krb5.conf", std::vector<uint8_t>(conf.begin(), conf.end()));
+  setenv("KRB5_CONFIG", (dir_ + "/krb5.conf").c_str(), 1);
+  WriteFile("ccache", TicketCacheBytes("", ServiceTicket("tgt")));
+
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> answers;
+  // All but 29, KDC_ERR_SVC_UNAVAILABLE: the library then asks the next
+  // KDC and, with none, waits out its own 18 s; the query's bound ends that
+  // (the end-to-end tests walk every code against the query itself).
+  for (int32_t code = 0; code < 256; ++code) {
+    if (code == 29) continue;
+    answers.emplace_back("error-code " + std::to_string(code), KrbError(code));
+  }
+  for (int32_t code : {256, 1000, 65535, 0x7FFFFFFF, -1, -141, INT32_MIN, 1765328384}) {
+    answers.emplace_back("error-code " + std::to_string(code), KrbError(code));
+  }
+  std::vector<uint8_t> whole = KrbError(7);
+  answers.emplace_back("truncated", std::vector<uint8_t>(whole.begin(), whole.begin() + 20));
+  std::vector<uint8_t> long_length = whole;
+  long_length[1] = 0x84;  // a length of four bytes that runs past the datagram
+  answers.emplace_back("length past the end", long_length);
+  std::vector<uint8_t> other_tag = whole;
+  other_tag[0] = 0x6D;  // a TGS-REP's tag on an error's body
+  answers.emplace_back("wrong application tag", other_tag);
+  answers.emplace_back("garbage", std::vector<uint8_t>(64, 0xA5));
+  answers.emplace_back("empty", std::vector<uint8_t>());
+
+  std::map<uint32_t, int> seen;
+  for (const auto& answer : answers) {
+    SCOPED_TRACE(answer.first);
+    {
+      std::lock_guard<std::mutex> hold(kdc.lock);
+      kdc.answer = answer.second;
+    }
+    int asked = kdc.asked;
+    std::vector<uint8_t> token;
+    bool done = false;
+    std::string lines;
+    Trace trace;
+    trace.held = &lines;
+    ASSERT_TRUE(IsOk(OpenCallerLogon(kHost, &logon_)));
+    opened_ = true;
+    Status s = logon_.step(logon_.state, nullptr, 0, &token, &done, &trace);
+    logon_.close(logon_.state);
+    opened_ = false;
+    EXPECT_GT(kdc.asked, asked) << "the KDC was asked";
+    EXPECT_EQ(s.kind, StatusKind::kSecurity) << lines;
+    EXPECT_TRUE(s.code == kNoAuthority || s.code == kTargetUnknown || s.code == kContextExpired ||
+                s.code == kKerberosFailed)
+        << s.code << "\n"
+        << lines;
+    EXPECT_TRUE(token.empty());
+    ++seen[ToPlatformError(s)];
+  }
+  StopKdc(&kdc);
+  std::string summary;
+  for (const auto& row : seen) {
+    summary +=
+        " " + std::to_string(static_cast<int32_t>(row.first)) + " x" + std::to_string(row.second);
+  }
+  printf("[ measured ] %zu answers from a stand-in KDC:%s\n", answers.size(), summary.c_str());
+  EXPECT_EQ(seen[0x80090303u], 1) << "7 alone: no principal for the name";
 }
 
 TEST(GssServiceName, ThePrincipalIsTheNameAsTyped) {

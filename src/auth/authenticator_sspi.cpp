@@ -20,6 +20,7 @@
 #include "base/crypto.h"
 #include "auth/spnego.h"
 #include "base/utf.h"
+#include "transport/host_address.h"
 
 namespace net {
 namespace {
@@ -35,6 +36,7 @@ constexpr size_t kMaxToken = 0xFFFF;
 constexpr ULONG kContextRequirements = ISC_REQ_MUTUAL_AUTH | ISC_REQ_INTEGRITY | ISC_REQ_CONNECTION;
 
 struct SspiLogon {
+  std::string host;
   HMODULE library = nullptr;
   PSecurityFunctionTableW sspi = nullptr;
   CredHandle credential = {};
@@ -117,16 +119,14 @@ bool AcquireCredential(SspiLogon* logon) {
   return logon->have_credential;
 }
 
-/// What a failed first step means. Only a missing credential (or package)
-/// lets the query go on anonymously; every other failure (no domain
-/// controller, no principal for the name, an expired ticket) is the
-/// logon's answer, whoever caused it: it must not turn a logon into an
-/// unsigned session.
+/// What a failed first InitializeSecurityContext means. That call may
+/// already have asked a KDC, so whatever it says (no credential included:
+/// a KDC's answer can make it say that) is the logon's answer, whoever
+/// caused it: it must not turn a logon into an unsigned session. Only the
+/// local answers before it (no package, no credential handle) let the
+/// query go on anonymously.
 Status FailureBeforeToken(SECURITY_STATUS s) {
   switch (s) {
-    case SEC_E_NO_CREDENTIALS:
-    case SEC_E_UNKNOWN_CREDENTIALS:
-    case SEC_E_SECPKG_NOT_FOUND: return SecurityFailure(kNoCredential);
     case SEC_E_NO_AUTHENTICATING_AUTHORITY: return SecurityFailure(kNoAuthority);
     case SEC_E_TARGET_UNKNOWN:
     case SEC_E_WRONG_PRINCIPAL: return SecurityFailure(kTargetUnknown);
@@ -179,6 +179,10 @@ SECURITY_STATUS Initialize(SspiLogon* logon, const uint8_t* in, size_t in_size,
 /// The first token. A failure before anything was made is mapped by
 /// FailureBeforeToken; `*size` the token's size.
 Status FirstStep(SspiLogon* logon, unsigned long* size, bool* finished, Trace* trace) {
+  if (!IsOk(Prepare(logon->host, logon))) {
+    TraceLine(trace, "logon: no SSPI Negotiate package here");
+    return SecurityFailure(kNoCredential);
+  }
   if (!AcquireCredential(logon)) {
     TraceLine(trace, "logon: SSPI has no credential of the logged-on user");
     return SecurityFailure(kNoCredential);
@@ -302,21 +306,17 @@ bool SmbServiceName(const std::string& host, std::wstring* name) {
   return true;
 }
 
-Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace* trace) {
+Status OpenCallerLogon(const std::string& host, Authenticator* out, Trace*) {
   SspiLogon* logon = new (std::nothrow) SspiLogon();
   if (logon == nullptr) return NtFailure(kStatusNoMemory);
-  Status s = Prepare(host, logon);
-  if (!IsOk(s)) {
-    TraceLine(trace, "logon: no SSPI Negotiate package here");
-    Close(logon);
-    return s;
-  }
+  logon->host = host;
   out->state = logon;
   out->step = Step;
   out->session_key = SessionKeyOf;
   out->mechanism = MechanismOf;
   out->close = Close;
   out->may_wait = true;  // a KDC, and the DNS records that find it
+  out->first_step_asks_kdc = !HostIsAddress(host);
   return OkStatus();
 }
 

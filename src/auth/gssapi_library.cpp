@@ -42,7 +42,23 @@ bool Load(GssApi* api) {
                Find(library, "gss_set_neg_mechs", &api->set_neg_mechs) &&
                FindOid(library, "GSS_C_NT_HOSTBASED_SERVICE", &api->nt_hostbased_service) &&
                FindOid(library, "GSS_KRB5_NT_PRINCIPAL_NAME", &api->krb5_nt_principal_name) &&
-               FindOid(library, "GSS_C_INQ_SSPI_SESSION_KEY", &api->inq_sspi_session_key);
+               FindOid(library, "GSS_C_INQ_SSPI_SESSION_KEY", &api->inq_sspi_session_key) &&
+               // Found through the GSSAPI library's own dependency, libkrb5.so.3.
+               Find(library, "krb5_init_context", &api->k5_init_context) &&
+               Find(library, "krb5_free_context", &api->k5_free_context) &&
+               Find(library, "krb5_cc_default", &api->k5_cc_default) &&
+               Find(library, "krb5_cc_close", &api->k5_cc_close) &&
+               Find(library, "krb5_cc_get_principal", &api->k5_cc_get_principal) &&
+               Find(library, "krb5_cc_retrieve_cred", &api->k5_cc_retrieve_cred) &&
+               Find(library, "krb5_build_principal_ext", &api->k5_build_principal_ext) &&
+               Find(library, "krb5_free_principal", &api->k5_free_principal) &&
+               Find(library, "krb5_free_cred_contents", &api->k5_free_cred_contents) &&
+               Find(library, "krb5_parse_name", &api->k5_parse_name) &&
+               Find(library, "krb5_get_credentials", &api->k5_get_credentials) &&
+               Find(library, "krb5_free_creds", &api->k5_free_creds) &&
+               Find(library, "krb5_set_kdc_recv_hook", &api->k5_set_kdc_recv_hook) &&
+               Find(library, "krb5_rd_error", &api->k5_rd_error) &&
+               Find(library, "krb5_free_error", &api->k5_free_error);
   if (!found) dlclose(library);
   return found;
 }

@@ -30,6 +30,15 @@ enum class CallOutcome : uint8_t {
 /// until `deadline` (a MonotonicMs time).
 CallOutcome RunBounded(const BoundedCall& call, uint64_t deadline);
 
+/// Whether this process has left a call behind (it may still be running).
+bool LeftCallsBehind();
+
+/// Ends the process with `status` at once, standard output flushed: no
+/// library's shutdown runs, so none pulls its state from under a call
+/// still running (a Kerberos library's finalizers, a DLL's detach under
+/// the loader lock that the call may hold).
+[[noreturn]] void EndProcessNow(int status);
+
 }  // namespace net
 
 #endif  // KESTRIN_BASE_BOUNDED_CALL_H_

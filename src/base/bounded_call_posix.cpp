@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // Bounded calls on POSIX threads.
 #include <pthread.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <atomic>
 
 #include <chrono>
 #include <condition_variable>
@@ -12,6 +16,8 @@
 
 namespace net {
 namespace {
+
+std::atomic<bool> left_calls_behind{false};
 
 // Shared by the caller and the worker; whichever lets go last frees it.
 struct Shared {
@@ -56,12 +62,20 @@ CallOutcome RunBounded(const BoundedCall& call, uint64_t deadline) {
   if (!finished) shared->left_behind = true;  // decided under the lock: the worker frees all
   hold.unlock();
   if (!finished) {
+    left_calls_behind = true;
     pthread_detach(worker);
     return CallOutcome::kLeftBehind;
   }
   pthread_join(worker, nullptr);
   delete shared;
   return CallOutcome::kFinished;
+}
+
+bool LeftCallsBehind() { return left_calls_behind; }
+
+void EndProcessNow(int status) {
+  fflush(stdout);
+  _exit(status);
 }
 
 }  // namespace net

@@ -4,6 +4,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <stdio.h>
 
 #include <new>
 
@@ -12,6 +13,8 @@
 
 namespace net {
 namespace {
+
+volatile LONG left_calls_behind = 0;
 
 // Shared by the caller and the worker; whichever lets go last frees it.
 struct Shared {
@@ -60,6 +63,7 @@ CallOutcome RunBounded(const BoundedCall& call, uint64_t deadline) {
     LeaveCriticalSection(&shared->lock);
   }
   if (!finished) {
+    InterlockedExchange(&left_calls_behind, 1);
     CloseHandle(worker);  // it frees what it worked on once it ends
     return CallOutcome::kLeftBehind;
   }
@@ -67,6 +71,17 @@ CallOutcome RunBounded(const BoundedCall& call, uint64_t deadline) {
   CloseHandle(worker);
   Free(shared);
   return CallOutcome::kFinished;
+}
+
+bool LeftCallsBehind() { return InterlockedCompareExchange(&left_calls_behind, 0, 0) != 0; }
+
+// TerminateProcess, not ExitProcess: the latter ends the other threads
+// wherever they are and then runs every DLL's detach, which waits forever
+// on a lock that an ended thread held.
+void EndProcessNow(int status) {
+  fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  for (;;) Sleep(INFINITE);
 }
 
 }  // namespace net

@@ -15,6 +15,7 @@
 //   closed before NEGOTIATE's answer kClosedEarly      53  ERROR_BAD_NETPATH (not SMB2)
 //   NetBIOS negative session         kNegativeSession  53  ERROR_BAD_NETPATH
 //   connected, no reply in time      kReplyTimeout    121  ERROR_SEM_TIMEOUT
+//   the query's time ran out here    kOutOfTime       121  ERROR_SEM_TIMEOUT
 //   closed or reset later on         kClosed           64  ERROR_NETNAME_DELETED
 //   any other socket error           kSocketFailure    59  ERROR_UNEXP_NET_ERR
 //   no memory, thread or socket here kNoResources       8  ERROR_NOT_ENOUGH_MEMORY
@@ -159,6 +160,7 @@ constexpr PlatformErrorRow kTable[] = {
     {K::kTransport, kClosedEarly, 53, "closed before NEGOTIATE was answered", "ERROR_BAD_NETPATH"},
     {K::kTransport, kNegativeSession, 53, "NetBIOS negative session response", "ERROR_BAD_NETPATH"},
     {K::kTransport, kReplyTimeout, 121, "no reply in time", "ERROR_SEM_TIMEOUT"},
+    {K::kTransport, kOutOfTime, 121, "the query's time ran out on our side", "ERROR_SEM_TIMEOUT"},
     {K::kTransport, kClosed, 64, "closed or reset later on", "ERROR_NETNAME_DELETED"},
     {K::kTransport, kSocketFailure, 59, "other socket error", "ERROR_UNEXP_NET_ERR"},
     {K::kTransport, kNoResources, 8, "no memory, thread or socket on our side",
@@ -172,6 +174,8 @@ constexpr PlatformErrorRow kTable[] = {
     {K::kSecurity, kTargetUnknown, 0x80090303, "the KDC knows no principal for the server",
      "SEC_E_TARGET_UNKNOWN"},
     {K::kSecurity, kContextExpired, 0x80090317, "the ticket has expired", "SEC_E_CONTEXT_EXPIRED"},
+    {K::kSecurity, kKerberosFailed, 0x8009030C,
+     "Kerberos failed: the KDC refused, or gave no ticket", "SEC_E_LOGON_DENIED"},
     {K::kSecurity, kLogonFailed, 1326, "logon failed on our side", "ERROR_LOGON_FAILURE"},
     {K::kSecurity, kGuestSession, 1326, "credentials not accepted: guest or null session",
      "ERROR_LOGON_FAILURE"},

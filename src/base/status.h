@@ -31,6 +31,7 @@ enum TransportError : uint32_t {
   kSocketFailure,      // any other socket error
   kNegativeSession,    // a NetBIOS negative session response (access refused)
   kNoResources,        // our side: no memory, no thread, no socket to be had
+  kOutOfTime,          // the query's time ran out before, or during, a step of ours
 };
 
 /// Failures of the logon or of message integrity on our own side.
@@ -49,6 +50,7 @@ enum SecurityError : uint32_t {
   kNoAuthority,        // the KDC could not be reached or did not answer in time
   kTargetUnknown,      // the KDC has no principal for the server's name
   kContextExpired,     // the caller's ticket has expired
+  kKerberosFailed,     // any other Kerberos failure: the KDC refused, or gave no ticket
 };
 
 /// Bind rejections, reported as kRpcFault with these codes.

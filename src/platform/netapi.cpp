@@ -5,9 +5,17 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "base/bounded_call.h"
 #include "query/domain_query.h"
 
 namespace {
+
+/// After a query that left a logon step behind on its worker (its deadline
+/// passed while a Kerberos or SSPI library waited), the process must not run
+/// the libraries' shutdown under it: once the driver has printed its lines,
+/// the process ends here instead. Such a query has failed, so the driver's
+/// status is the one it gives a failed query.
+void EndWithoutShutdown() { net::EndProcessNow(2); }
 
 // One block: the record, then the SID (4-aligned after the two pointers),
 // then the NUL-terminated name.
@@ -47,7 +55,10 @@ NET_API_STATUS Kestrin(LPCWSTR servername, DWORD level, LPBYTE* bufptr) {
   net::AccountDomain domain;
   net::Status status =
       net::QueryAccountDomain(server != nullptr ? server : u"", net::QueryLimits(), &domain);
-  if (!net::IsOk(status)) return net::ToPlatformError(status);
+  if (!net::IsOk(status)) {
+    if (net::LeftCallsBehind()) atexit(EndWithoutShutdown);
+    return net::ToPlatformError(status);
+  }
 
   *bufptr = PackRecord(domain);
   return *bufptr != NULL ? 0 : 8;  // ERROR_NOT_ENOUGH_MEMORY

@@ -12,7 +12,7 @@
 
 #include "rpc/lsa_calls.h"
 #include "query/connect.h"
-#include "query/logon.h"
+#include "auth/authenticator.h"
 #include "query/server_name.h"
 #include "smb2/smb2.h"
 #include "smb2/smb2_connection.h"
@@ -100,7 +100,9 @@ Status QueryTraced(const char16_t* server, const QueryLimits& limits, AccountDom
   Status s = ConnectToServer(host, limits, deadline, &connection, &port, trace);
   if (report != nullptr) report->port = port;
   Authenticator logon;
-  if (IsOk(s)) s = OpenLogon(host, &logon, trace);
+  // The caller's own logon; its first step decides whether a credential
+  // applies, or the query goes on anonymously.
+  if (IsOk(s)) s = OpenCallerLogon(host, &logon, trace);
   if (IsOk(s)) {
     SocketLink link{&connection, limits.reply_ms, deadline};
     Transport transport = SocketTransport(&link);

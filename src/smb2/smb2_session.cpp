@@ -68,14 +68,24 @@ void ReleaseStep(void* work) {
   delete job;
 }
 
+/// A step that would start with less of the query's time than this does
+/// not start: whatever it waited on would not have been given a fair chance.
+constexpr uint64_t kLeastStepMs = 100;
+
 /// A step of a logon whose library waits on servers of its own (a KDC, the
 /// DNS records that find it) with waits that know nothing of our deadline:
-/// it runs on a worker, and at the deadline the query ends with
-/// kNoAuthority, as nothing but those servers can hold a step up. The
-/// worker then closes the logon when the library lets go of it.
-Status StepWithin(const Smb2Connection& c, Authenticator* logon, const uint8_t* in, size_t in_size,
-                  std::vector<uint8_t>* out, bool* done) {
+/// it runs on a worker, and the worker then closes the logon when the
+/// library lets go of it. The time is blamed on whoever used it: at the
+/// deadline, a step that asks a KDC (`asks_kdc`) ends the query with
+/// kNoAuthority; any other step, or one that would start with too little
+/// time left, with kOutOfTime.
+Status StepWithin(const Smb2Connection& c, Authenticator* logon, bool asks_kdc, const uint8_t* in,
+                  size_t in_size, std::vector<uint8_t>* out, bool* done) {
   if (!logon->may_wait) return logon->step(logon->state, in, in_size, out, done, c.trace);
+  if (RemainingMs(c.deadline) < kLeastStepMs) {
+    TraceLine(c.trace, "logon: the query's time ran out before the logon's next step");
+    return TransportFailure(kOutOfTime);
+  }
   StepJob* job = new (std::nothrow) StepJob;
   if (job == nullptr) return TransportFailure(kNoResources);
   job->logon = *logon;
@@ -84,8 +94,12 @@ Status StepWithin(const Smb2Connection& c, Authenticator* logon, const uint8_t* 
   CallOutcome outcome = RunBounded(BoundedCall{RunStep, ReleaseStep, job}, c.deadline);
   if (outcome == CallOutcome::kLeftBehind) {
     *logon = Authenticator();  // the worker's to close now
-    TraceLine(c.trace, "logon: no answer from the logon's servers (KDC) by the query's deadline");
-    return SecurityFailure(kNoAuthority);
+    if (asks_kdc) {
+      TraceLine(c.trace, "logon: no answer from the logon's servers (KDC) by the query's deadline");
+      return SecurityFailure(kNoAuthority);
+    }
+    TraceLine(c.trace, "logon: the query's time ran out during a step that asks no server");
+    return TransportFailure(kOutOfTime);
   }
   if (outcome == CallOutcome::kNoThread) {
     delete job;
@@ -100,17 +114,20 @@ Status StepWithin(const Smb2Connection& c, Authenticator* logon, const uint8_t* 
   return s;
 }
 
-/// Runs the logon's first step. With no credential to log on with, it
-/// goes on as the anonymous logon, exactly as if that had been asked for.
+/// Runs the logon's first step. With no credential to log on with, as its
+/// first step decides on this computer alone before it asks anyone, it
+/// goes on as the anonymous logon, exactly as if that had been asked for:
+/// the one place where a logon becomes anonymous. Any other failure is the
+/// answer.
 Status StartLogon(const Smb2Connection& c, Authenticator* logon, Smb2Session* s) {
   bool done = false;
   WipeToken(&s->first_token);
-  Status st = StepWithin(c, logon, nullptr, 0, &s->first_token, &done);
+  Status st = StepWithin(c, logon, logon->first_step_asks_kdc, nullptr, 0, &s->first_token, &done);
   if (IsSecurity(st, kNoCredential)) {
     WipeToken(&s->first_token);
     CloseLogon(logon);
     st = OpenAnonymousLogon(logon);
-    if (IsOk(st)) st = StepWithin(c, logon, nullptr, 0, &s->first_token, &done);
+    if (IsOk(st)) st = StepWithin(c, logon, false, nullptr, 0, &s->first_token, &done);
   }
   // A logon left behind on its worker has not said which mechanism it is.
   s->mechanism =
@@ -272,7 +289,7 @@ Status LogOnLegs(Smb2Connection* c, Authenticator* logon, Smb2Session* s,
     bool more = status == kStatusMoreProcessing;
     if (IsOk(st) && more) st = HashForPreauth(s, m.data, m.size);
     if (IsOk(st) && more && (done || in_size == 0)) return ServerFailure(m);
-    if (IsOk(st)) st = StepWithin(*c, logon, in, in_size, &token, &done);
+    if (IsOk(st)) st = StepWithin(*c, logon, false, in, in_size, &token, &done);
     if (!IsOk(st)) return st;
     if (more && token.empty()) return ServerFailure(m);
     if (more) continue;

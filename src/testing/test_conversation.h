@@ -13,6 +13,11 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 #include <fstream>
 #include <string>
@@ -21,6 +26,7 @@
 #include "auth/authenticator.h"
 #include "query/domain_query.h"
 #include "smb2/smb2.h"
+#include "base/clock.h"
 #include "base/status.h"
 #include "base/wire.h"
 
@@ -84,7 +90,19 @@ struct FakePeer {
   uint32_t longest_wait = 0;
   std::vector<Bytes> random;
   size_t next_random = 0;
+  /// The answer that follows the `late_after_sends`th frame sent comes only
+  /// at `late_until` (a MonotonicMs time), as from a slow server.
+  size_t late_after_sends = SIZE_MAX;
+  uint64_t late_until = 0;
 };
+
+inline void SleepMs(uint32_t ms) {
+#ifdef _WIN32
+  Sleep(ms);
+#else
+  usleep(ms * 1000);
+#endif
+}
 
 inline Status FakeSend(void* context, const uint8_t* data, size_t size) {
   static_cast<FakePeer*>(context)->sent.emplace_back(data, data + size);
@@ -95,6 +113,11 @@ inline Status FakeReceive(void* context, uint8_t* data, size_t size, uint32_t ti
   FakePeer* p = static_cast<FakePeer*>(context);
   if (timeout_ms > p->longest_wait) p->longest_wait = timeout_ms;
   if (p->receives++ == p->fail_at) return p->fail_with;
+  if (p->sent.size() == p->late_after_sends) {
+    p->late_after_sends = SIZE_MAX;
+    uint64_t now = MonotonicMs();
+    if (now < p->late_until) SleepMs(static_cast<uint32_t>(p->late_until - now));
+  }
   for (size_t i = 0; i < size; ++i) {
     while (p->frame < p->frames.size() && p->offset == p->frames[p->frame].bytes.size()) {
       ++p->frame;
