@@ -134,8 +134,9 @@ bool StillValid(krb5_timestamp end, krb5_timestamp now) {
   return static_cast<int32_t>(static_cast<uint32_t>(end) - static_cast<uint32_t>(now)) > 0;
 }
 
-/// The cache's ticket for `server` (realm ignored when `name_only`): none,
-/// valid or expired; the later end of it and of `*seen` goes to `*seen`.
+/// `seen`, bettered by the cache's ticket for `server` (its realm ignored
+/// when `name_only`): a valid ticket makes it kValid, an expired one makes
+/// kNone kExpired.
 CachedTicket Lookup(krb5_context context, krb5_ccache cache, krb5_principal client,
                     krb5_principal server, bool name_only, CachedTicket seen) {
   const GssApi& g = Gss();

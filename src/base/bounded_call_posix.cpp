@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-
 #include <chrono>
 #include <condition_variable>
 #include <mutex>

@@ -123,17 +123,22 @@ void AwaitClose(const WaitingLogon& w) {
   for (int i = 0; i < 300 && w.closes.load() == 0; ++i) SleepMs(10);
 }
 
-/// The recorded anonymous query, `logon` in the logon's place.
+/// `w` as a logon whose steps run on a worker.
+Authenticator WaitingAuthenticator(WaitingLogon* w, bool first_step_asks_kdc) {
+  Authenticator logon{w, WaitingStep, ReplayKey, ReplayMechanism, WaitingClose};
+  logon.may_wait = true;
+  logon.first_step_asks_kdc = first_step_asks_kdc;
+  return logon;
+}
+
+/// The recorded query `c` with `logon` in the logon's place; what it found
+/// in `domain`, and which logon ran in `report`.
 Status RunOn(const Conversation& c, Authenticator* logon, const QueryLimits& limits, FakePeer* peer,
-             Trace* trace = nullptr) {
+             Trace* trace, AccountDomain* domain, QueryReport* report) {
   peer->frames = c.received;
   peer->random = c.random;
   Transport t{peer, FakeSend, FakeReceive, FakeRandom};
-  AccountDomain domain;
-  QueryReport report;
-  Status s = RunDomainQuery(&t, logon, limits, &domain, &report, trace);
-  EXPECT_NE(report.mechanism, LogonMechanism::kAnonymous) << "no anonymous logon ran";
-  return s;
+  return RunDomainQuery(&t, logon, limits, domain, report, trace);
 }
 
 // The logon's library waits on servers of its own: the query stops waiting
@@ -151,13 +156,14 @@ TEST(SessionSetup, LogonStepsRunUnderTheQuerysDeadline) {
     late->wait_ms = 1200;
     late->replay.c = &c;
     late->replay.no_credential = true;
-    Authenticator logon{late, WaitingStep, ReplayKey, ReplayMechanism, WaitingClose};
-    logon.may_wait = true;
-    logon.first_step_asks_kdc = asks_kdc;
+    Authenticator logon = WaitingAuthenticator(late, asks_kdc);
     FakePeer peer;
+    AccountDomain domain;
+    QueryReport report;
     uint64_t start = MonotonicMs();
-    Status s = RunOn(c, &logon, limits, &peer);
+    Status s = RunOn(c, &logon, limits, &peer, nullptr, &domain, &report);
     uint64_t took = MonotonicMs() - start;
+    EXPECT_NE(report.mechanism, LogonMechanism::kAnonymous) << "no anonymous logon ran";
     EXPECT_EQ(ToPlatformError(s), asks_kdc ? 0x80090311u : 121u) << int(s.kind) << " " << s.code;
     EXPECT_LT(took, 1000u) << "the query did not wait for the library";
     EXPECT_EQ(late->closes.load(), 0) << "still the worker's";
@@ -170,18 +176,13 @@ TEST(SessionSetup, LogonStepsRunUnderTheQuerysDeadline) {
   in_time.wait_ms = 20;
   in_time.replay.c = &c;
   in_time.replay.no_credential = true;  // goes on anonymously, as recorded
-  Authenticator timely{&in_time, WaitingStep, ReplayKey, ReplayMechanism, WaitingClose};
-  timely.may_wait = true;
-  timely.first_step_asks_kdc = true;
+  Authenticator timely = WaitingAuthenticator(&in_time, true);
   std::string lines;
   Trace trace;
   trace.held = &lines;
   FakePeer peer;
-  peer.frames = c.received;
-  peer.random = c.random;
-  Transport t{&peer, FakeSend, FakeReceive, FakeRandom};
   AccountDomain domain;
-  Status s = RunDomainQuery(&t, &timely, QueryLimits(), &domain, nullptr, &trace);
+  Status s = RunOn(c, &timely, QueryLimits(), &peer, &trace, &domain, nullptr);
   ASSERT_TRUE(IsOk(s)) << int(s.kind) << " " << s.code;
   EXPECT_EQ(domain.name, u"SALES");
   EXPECT_EQ(in_time.closes.load(), 1);
@@ -211,16 +212,17 @@ TEST(SessionSetup, ALateServerAnswerIsTheQuerysTimeNotTheKdcs) {
       w->wait_ms = k.step_ms;
       w->wait_at = 1;  // the step that answers the server's first SESSION_SETUP answer
       w->replay.c = &c;
-      Authenticator logon{w, WaitingStep, ReplayKey, ReplayMechanism, WaitingClose};
-      logon.may_wait = true;
-      logon.first_step_asks_kdc = asks_kdc;
+      Authenticator logon = WaitingAuthenticator(w, asks_kdc);
       std::string lines;
       Trace trace;
       trace.held = &lines;
       FakePeer peer;
       peer.late_after_sends = 2;  // NEGOTIATE and the first SESSION_SETUP
       peer.late_until = MonotonicMs() + limits.total_ms - k.answer_before_deadline_ms;
-      Status s = RunOn(c, &logon, limits, &peer, &trace);
+      AccountDomain domain;
+      QueryReport report;
+      Status s = RunOn(c, &logon, limits, &peer, &trace, &domain, &report);
+      EXPECT_NE(report.mechanism, LogonMechanism::kAnonymous) << "no anonymous logon ran";
       // Where the answer comes at the very end, the wait for it may see the
       // time run out first: 121 all the same.
       EXPECT_TRUE(
